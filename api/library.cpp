@@ -1,0 +1,89 @@
+#include "api/library.h"
+
+#include <cstring>
+#include <locale>
+
+#include "api/busy_guard.h"
+#include "api/result_codes.h"
+#include "host/player_scan.h"
+
+namespace kx7 {
+
+namespace {
+constexpr const char* kLibraryVersion = "000.000.001.002";
+constexpr const char* kApiVersion = "000.000.000.006";
+constexpr std::size_t kVersionBufferSize = 30;
+constexpr std::size_t kDeviceListSize = 26;
+// Detect_HID's caller passes the recovery device's 21-character path fragment.
+constexpr std::size_t kDetectPatternLength = 21;
+
+// strncpy-like copy that always terminates within `size` bytes.
+void BoundedCopy(char* out, std::size_t size, const char* text) {
+  const std::size_t length = strnlen(text, size - 1);
+  std::memcpy(out, text, length);
+  out[length] = '\0';
+}
+}  // namespace
+
+void InstallUserLocale() {
+  try {
+    std::locale::global(std::locale(""));
+  } catch (const std::runtime_error&) {
+    // The environment names a locale the system does not have; keep the
+    // current one.
+  }
+}
+
+Library::Library(const platform::Services& services)
+    : services_(services), images_(MakeInitialImageTable()) {}
+
+Library::~Library() = default;
+
+void Library::SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet) {
+  // The caller's folder ends in a separator; names are appended as they are.
+  for (std::size_t row :
+       {image_row::kApplicationImage1, image_row::kApplicationImage2, image_row::kApplicationImage3})
+    images_[row].FilePath = folder + kFirmwareFileName;
+  if (updater) images_[image_row::kUpdater].FilePath = folder + kUpdaterFileName;
+  if (bootlet) images_[image_row::kLbaBootlet].FilePath = folder + kBootletFileName;
+}
+
+int Library::MSCDeviceList(char* list) {
+  const int count = CountPlayers(services_);
+  if (list) {
+    const char text[2] = {currentDriveLetter_, '\0'};
+    BoundedCopy(list, kDeviceListSize, text);
+  }
+  return count;
+}
+
+int Library::Detect_HID(const char* pattern) {
+  // The pattern is read but changes nothing: the recovery-device search uses
+  // its own fixed patterns. Read no further than its 21 characters.
+  const std::size_t length = pattern ? strnlen(pattern, kDetectPatternLength) : 0;
+  static_cast<void>(length);
+  return result::kOk;
+}
+
+int Library::WriteVersionText(char* out, const char* text) {
+  BusyGuard guard(busy_);
+  if (!guard.acquired()) return result::kVersionBusy;
+  if (out) BoundedCopy(out, kVersionBufferSize, text);
+  return result::kOk;
+}
+
+int Library::GetFWLibraryVersion(char* out) { return WriteVersionText(out, kLibraryVersion); }
+
+int Library::GetAPIVersion(char* out) { return WriteVersionText(out, kApiVersion); }
+
+int Library::ChangeUSBMode() {
+  if (busy_.load()) return result::kBusy;
+  return result::kUsbModeChanged;
+}
+
+int Library::ResetChipset() {
+  if (busy_.load()) return result::kBusy;
+  return result::kOk;
+}
+
+}  // namespace kx7

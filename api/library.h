@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "device/device_session.h"
+#include "firmware/image_table.h"
+#include "platform/platform.h"
+
+struct DeviceInfo;
+
+namespace kx7 {
+
+// The library's process-wide state and the twelve operations the exports
+// forward to. The exports use one instance built at load on the build's
+// backend; tests build their own on a simulated world.
+class Library {
+ public:
+  explicit Library(const platform::Services& services);
+  ~Library();
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+
+  int MSCDeviceList(char* list);
+  int DeviceSerialNum(char* data, int index);
+  int GetDeviceInfo(const char* serial, DeviceInfo* info);
+  int GetLocalVersion(const char* folder, char* out, int outSize);
+  int NeedRecovery(const char* serial, const char* folder);
+  int Detect_HID(const char* pattern);
+  int DoNormalUpdate(const char* serial, const char* folder);
+  int DoRecoveryUpdate(const char* serial, const char* folder);
+  int GetFWLibraryVersion(char* out);
+  int GetAPIVersion(char* out);
+  int ChangeUSBMode();
+  int ResetChipset();
+
+  // What the procedures share, for inspection.
+  bool Busy() const { return busy_.load(); }
+  char CurrentDriveLetter() const { return currentDriveLetter_; }
+  const DeviceSession* CurrentDevice() const { return currentDevice_.get(); }
+  const ImageTable& Images() const { return images_; }
+  const platform::Services& Services() const { return services_; }
+
+ private:
+  int WriteVersionText(char* out, const char* text);
+
+  // Sets the firmware rows (3 to 5) and, when asked, the updater (6) and
+  // bootlet (7) rows to files in `folder`.
+  void SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet);
+
+  platform::Services services_;
+  std::atomic<bool> busy_{false};
+  std::unique_ptr<DeviceSession> currentDevice_;
+  char currentDriveLetter_ = 0;
+  ImageTable images_;
+};
+
+// The user's default locale becomes the process-wide locale of the standard
+// library (the update and query procedures start with this).
+void InstallUserLocale();
+
+// The instance the exports use; provided by the build's backend.
+Library& ProcessLibrary();
+
+}  // namespace kx7

@@ -1,0 +1,176 @@
+#include "device/device_session.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "device/commands.h"
+
+namespace kx7 {
+
+namespace {
+constexpr std::uint32_t kMediaRemovedEvents = platform::kShcneMediaRemoved;
+constexpr std::uint32_t kMediaBackEvents =
+    platform::kShcneMediaInserted | platform::kShcneUpdateDir | platform::kShcneFreeSpace;
+constexpr std::uint32_t kNotifyFlags = platform::kShcnfPathA | platform::kShcnfFlush;
+}  // namespace
+
+DeviceSession::DeviceSession(const platform::Services& services) : services_(services) {}
+
+DeviceSession::~DeviceSession() { Close(); }
+
+std::string DeviceSession::RootPath() const { return {DriveLetter, ':', '\\'}; }
+
+void DeviceSession::ResetFields() {
+  Kind = DeviceKindNone;
+  ProtocolVersion = 0;
+  DriveLetter = 0;
+  SectorCount = 0;
+  SectorSize = 0;
+  FileSystemName.fill(0);
+  ChipMajorRevId = 0;
+  RomRevId = 0;
+  MediaType = -1;
+  VolumeHandle = platform::Handle::null();
+  VolumeLocked = false;
+}
+
+bool DeviceSession::OpenHandle(const std::string& path) {
+  const platform::Handle handle = Io().openDevice(path);
+  VolumeHandle = handle.isInvalid() ? platform::Handle::null() : handle;
+  return VolumeHandle.isOpen();
+}
+
+bool DeviceSession::OpenByDriveLetter(char letter) {
+  Close();
+  DriveLetter = letter;
+  if (Io().driveType(RootPath()) != platform::DriveType::Removable) return false;
+
+  char path[16];
+  std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
+  if (!OpenHandle(path)) return false;
+
+  const bool opened = ReadProtocolVersion() && Identify() && CheckMedia() && ReadDeviceInfo() &&
+                      Drives.Load(Io(), VolumeHandle) && Drives.LoadVersions(Io(), VolumeHandle) &&
+                      Drives.LoadSectorSizes(Io(), VolumeHandle);
+  if (!opened) Close();
+  return opened;
+}
+
+bool DeviceSession::OpenUpdaterByPhysicalDrive() {
+  Close();
+  for (int i = 0; i < kPhysicalDriveScanCount; ++i) {
+    char path[32];
+    std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%d", i);
+    if (!OpenHandle(path)) continue;
+    if (Identify() && Kind == DeviceKindUpdater) return true;
+    Close();
+  }
+  return false;
+}
+
+bool DeviceSession::ReadProtocolVersion() {
+  CStGetProtocolVersion query;
+  if (query.Send(Io(), VolumeHandle) && query.GetProtocolVersion(ProtocolVersion)) return true;
+  ProtocolVersion = 0;
+  return false;
+}
+
+bool DeviceSession::Identify() {
+  CStScsiInquiry inquiry;
+  if (inquiry.Send(Io(), VolumeHandle)) {
+    Kind = inquiry.GetDeviceKind();
+    if (Kind == DeviceKindPlayer && ProtocolVersion == 2) Kind = DeviceKindPlayerProtocol2;
+  }
+  return Kind != DeviceKindNone;
+}
+
+bool DeviceSession::CheckMedia() {
+  CStGetLogicalMediaInfo query(info_type::kMediaPresent, 1);
+  std::uint8_t present = 0;
+  return query.Send(Io(), VolumeHandle) && query.GetValue(present) && present != 0;
+}
+
+bool DeviceSession::ReadDeviceInfo() {
+  CStGetChipMajorRevId chip;
+  CStGetROMRevId rom;
+  CStGetLogicalMediaInfo media(info_type::kMediaType, 4);
+  CStReadCapacity capacity;
+  std::uint16_t chipId = 0;
+  std::uint16_t romId = 0;
+  std::uint8_t mediaType = 0;
+  std::uint32_t lastLba = 0;
+  std::uint32_t blockLength = 0;
+  if (!chip.Send(Io(), VolumeHandle) || !rom.Send(Io(), VolumeHandle) ||
+      !media.Send(Io(), VolumeHandle) || !capacity.Send(Io(), VolumeHandle))
+    return false;
+  if (!chip.GetChipMajorRevId(chipId) || !rom.GetROMRevId(romId) ||
+      !media.GetMediaType(mediaType) || !capacity.GetLastLogicalBlockAddress(lastLba) ||
+      !capacity.GetBlockLength(blockLength))
+    return false;
+
+  ChipMajorRevId = chipId;
+  RomRevId = romId;
+  MediaType = mediaType;
+  SectorCount = lastLba + 1;
+  SectorSize = static_cast<std::uint16_t>(blockLength);
+
+  const std::string name = Io().fileSystemName(RootPath());
+  FileSystemName.fill(0);
+  std::memcpy(FileSystemName.data(), name.data(),
+              std::min(name.size(), FileSystemName.size() - 1));
+  return true;
+}
+
+bool DeviceSession::VolumeControl(std::uint32_t code) {
+  const auto attempt = [&] {
+    switch (code) {
+      case kFsctlLockVolume:
+        return Io().lockVolume(VolumeHandle);
+      case kFsctlUnlockVolume:
+        return Io().unlockVolume(VolumeHandle);
+      default:
+        return false;
+    }
+  };
+  for (int i = 0; i < kVolumeControlTries; ++i) {
+    if (attempt()) return true;
+    services_.clock.sleep(kVolumeControlRetryMs);
+  }
+  return false;
+}
+
+bool DeviceSession::LockVolume() {
+  if (VolumeLocked) return true;
+  services_.shell.changeNotify(kMediaRemovedEvents, kNotifyFlags, RootPath());
+  VolumeLocked = VolumeControl(kFsctlLockVolume);
+  if (VolumeLocked) services_.clock.sleep(kAfterLockWaitMs);
+  return VolumeLocked;
+}
+
+bool DeviceSession::UnlockVolume() {
+  if (!VolumeLocked) return false;
+  const bool unlocked = VolumeControl(kFsctlUnlockVolume);
+  VolumeLocked = !unlocked;
+  return unlocked;
+}
+
+void DeviceSession::Close() {
+  if (VolumeHandle.isNull()) return;
+  if (VolumeLocked) VolumeControl(kFsctlUnlockVolume);
+  VolumeLocked = false;
+  Io().closeHandle(VolumeHandle);
+  services_.shell.changeNotify(kMediaBackEvents, kNotifyFlags, RootPath());
+  ResetFields();
+}
+
+bool DeviceSession::ResetToRecovery() {
+  if (ProtocolVersion >= 4) {
+    CStResetToRecovery reset;
+    if (reset.Send(Io(), VolumeHandle)) DropHandle();
+  }
+  Close();
+  return true;
+}
+
+}  // namespace kx7

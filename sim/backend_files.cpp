@@ -1,0 +1,125 @@
+#include <algorithm>
+#include <cstring>
+
+#include "sim/backends.h"
+#include "sim/text.h"
+#include "sim/world.h"
+
+namespace kx7::sim {
+
+namespace {
+
+// Where a path lands: a file in the root of a mounted player, or the host's
+// own store. Players hold files in their root only.
+struct Location {
+  Player* player = nullptr;
+  std::string name;  // upper-case file name on the player; empty for its root
+  bool valid = true;
+};
+
+Location Resolve(World& world, std::string_view path) {
+  Location where;
+  if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return where;
+  const char letter = Upper(std::string(1, path[0]))[0];
+  for (std::size_t i = 0; i < world.playerCount(); ++i) {
+    Player& p = world.player(i);
+    if (p.letter != letter) continue;
+    where.player = &p;
+    where.name = Upper(path.substr(3));
+    while (!where.name.empty() && (where.name.back() == '\\' || where.name.back() == '/'))
+      where.name.pop_back();
+    where.valid = where.name.find_first_of("\\/") == std::string::npos;
+    break;
+  }
+  return where;
+}
+
+class SimInputFile final : public platform::InputFile {
+ public:
+  SimInputFile(std::vector<std::uint8_t> bytes, std::uint64_t reportedSize)
+      : bytes_(std::move(bytes)), reportedSize_(reportedSize) {}
+  std::optional<std::uint64_t> size() override { return reportedSize_; }
+  std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
+    if (offset >= bytes_.size()) return 0;
+    const std::size_t n = std::min<std::size_t>(out.size(), bytes_.size() - offset);
+    std::memcpy(out.data(), bytes_.data() + offset, n);
+    return n;
+  }
+
+ private:
+  std::vector<std::uint8_t> bytes_;
+  std::uint64_t reportedSize_;
+};
+
+}  // namespace
+
+std::string SimFileSystem::modulePath() { return world_.modulePath_; }
+
+bool SimFileSystem::createDirectory(std::string_view path) {
+  const Location where = Resolve(world_, path);
+  bool ok = false;
+  if (!where.player) {
+    const std::string parent = ParentPath(path);
+    const char letter = path.empty() ? 0 : Upper(std::string(1, path[0]))[0];
+    ok = world_.hostDrives_.count(letter) && !world_.files_.hasDirectory(path) &&
+         !world_.files_.hasFile(path) && world_.files_.hasDirectory(parent);
+    if (ok) world_.files_.addDirectory(path);
+  }
+  world_.transcript_.add(Event{.kind = EventKind::Directory, .time = world_.clock_.now(),
+                               .target = std::string(path), .ok = ok});
+  return ok;
+}
+
+bool SimFileSystem::pathExists(std::string_view path) {
+  const Location where = Resolve(world_, path);
+  if (where.player) return where.name.empty() || where.player->rootFiles.count(where.name) != 0;
+  return world_.files_.hasFile(path) || world_.files_.hasDirectory(path);
+}
+
+bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view to) {
+  const Location source = Resolve(world_, from);
+  const Location destination = Resolve(world_, to);
+  std::optional<std::vector<std::uint8_t>> bytes;
+  if (source.player) {
+    if (const auto it = source.player->rootFiles.find(source.name);
+        it != source.player->rootFiles.end())
+      bytes = it->second;
+  } else if (const auto* file = world_.files_.file(from)) {
+    bytes = *file;
+  }
+  bool ok = bytes.has_value() && !world_.faults_.fileCopyFails(std::string(to));
+  if (ok && destination.player) {
+    ok = destination.valid && !destination.name.empty() &&
+         !destination.player->rootFiles.count(destination.name);
+    if (ok) destination.player->rootFiles[destination.name] = *bytes;
+  } else if (ok) {
+    ok = !world_.files_.hasFile(to) && world_.files_.hasDirectory(ParentPath(to));
+    if (ok) world_.files_.addFile(to, *bytes);
+  }
+  world_.transcript_.add(Event{.kind = EventKind::FileCopy, .time = world_.clock_.now(),
+                               .target = std::string(from), .name = std::string(to), .ok = ok});
+  return ok;
+}
+
+std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_view path,
+                                                                   platform::OpenMode) {
+  const std::string text(path);
+  if (world_.faults_.fileOpenFails(text)) return nullptr;
+  const Location where = Resolve(world_, path);
+  std::vector<std::uint8_t> bytes;
+  if (where.player) {
+    const auto it = where.player->rootFiles.find(where.name);
+    if (it == where.player->rootFiles.end()) return nullptr;
+    bytes = it->second;
+  } else if (const auto* file = world_.files_.file(path)) {
+    bytes = *file;
+  } else {
+    return nullptr;
+  }
+  const std::uint64_t size = bytes.size();
+  if (const auto shrunk = world_.faults_.shrunkSize(text); shrunk && *shrunk < bytes.size())
+    bytes.resize(static_cast<std::size_t>(*shrunk));
+  return std::make_unique<SimInputFile>(std::move(bytes), size);
+}
+
+}  // namespace kx7::sim

@@ -1,0 +1,115 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kx7::sim {
+
+// What goes wrong, by rule. Each rule counts the calls it matches and fires
+// on the ones it names; rules never look at library objects, only at what
+// crosses the platform interfaces.
+class Faults {
+ public:
+  // The nth (1-based) pass-through request whose CDB starts with `opcode`
+  // (and, when given, whose second byte is `operation`) is not delivered:
+  // the pass-through call fails. `times` consecutive matches fail from there
+  // (0: every match from the nth on).
+  void failScsi(std::uint8_t opcode, std::optional<std::uint8_t> operation, std::uint32_t nth,
+                std::uint32_t times = 1);
+  // The same request is delivered but the device answers CHECK CONDITION and
+  // moves no data.
+  void rejectScsi(std::uint8_t opcode, std::optional<std::uint8_t> operation, std::uint32_t nth,
+                  std::uint32_t times = 1);
+  // Volume lock / unlock / dismount refused this many times before working.
+  void refuseLocks(std::uint32_t count) { refusedLocks_ = count; }
+  void refuseUnlocks(std::uint32_t count) { refusedUnlocks_ = count; }
+  void refuseDismounts(std::uint32_t count) { refusedDismounts_ = count; }
+  // Sector reads of a drive (by tag, through the vendor read command) return
+  // data with one byte flipped at this byte offset of the drive.
+  void corruptDriveRead(std::uint8_t tag, std::uint64_t byteOffset);
+
+  // HID: the interface at `index` fails to enumerate (an error other than
+  // "no more items"); its detail cannot be read; opening the recovery device
+  // fails; reading its caps fails; the kth (1-based) output report fails.
+  void failHidEnumerationAt(std::uint32_t index) { hidEnumErrors_.push_back(index); }
+  void failHidDetailAt(std::uint32_t index) { hidDetailErrors_.push_back(index); }
+  void failHidInterfaceSet() { hidSetFails_ = true; }
+  void failHidOpen() { hidOpenFails_ = true; }
+  void failHidCaps() { hidCapsFails_ = true; }
+  void failHidCapsStatus() { hidCapsStatusFails_ = true; }
+  void failHidReport(std::uint32_t k) { hidReportFailsAt_ = k; }
+
+  // Files: opening this path for reading fails; reading it yields only
+  // `bytes` bytes although its size says more (a file that shrank).
+  void failFileOpen(std::string path) { fileOpenFails_.push_back(std::move(path)); }
+  void shrinkFile(std::string path, std::uint64_t bytes) {
+    shrunkFiles_.push_back({std::move(path), bytes});
+  }
+  void failFileCopy(std::string destination) { copyFails_.push_back(std::move(destination)); }
+
+  // Registry: opening a key whose path contains this text fails; reading a
+  // value of this name fails.
+  void failRegistryOpen(std::string pathFragment) { regOpenFails_.push_back(std::move(pathFragment)); }
+  void failRegistryQuery(std::string valueName) { regQueryFails_.push_back(std::move(valueName)); }
+  // SetupDiGetClassDevs for all devices fails with this error code.
+  void failDeviceList(std::uint32_t error) { deviceListError_ = error; }
+
+  // Used by the world.
+  enum class ScsiAction { None, NotDelivered, CheckCondition };
+  ScsiAction onScsi(const std::uint8_t* cdb, std::size_t cdbLength);
+  bool takeLockRefusal() { return take(refusedLocks_); }
+  bool takeUnlockRefusal() { return take(refusedUnlocks_); }
+  bool takeDismountRefusal() { return take(refusedDismounts_); }
+  std::optional<std::uint64_t> driveReadCorruption(std::uint8_t tag) const;
+  bool hidEnumerationFails(std::uint32_t index) const;
+  bool hidDetailFails(std::uint32_t index) const;
+  bool hidSetFails() const { return hidSetFails_; }
+  bool hidOpenFails() const { return hidOpenFails_; }
+  bool hidCapsFails() const { return hidCapsFails_; }
+  bool hidCapsStatusFails() const { return hidCapsStatusFails_; }
+  bool hidReportFails(std::uint32_t k) const { return hidReportFailsAt_ != 0 && k == hidReportFailsAt_; }
+  bool fileOpenFails(const std::string& path) const;
+  std::optional<std::uint64_t> shrunkSize(const std::string& path) const;
+  bool fileCopyFails(const std::string& destination) const;
+  bool registryOpenFails(const std::string& path) const;
+  bool registryQueryFails(const std::string& name) const;
+  std::optional<std::uint32_t> deviceListError() const { return deviceListError_; }
+
+ private:
+  struct ScsiRule {
+    std::uint8_t opcode;
+    std::optional<std::uint8_t> operation;
+    std::uint32_t nth;
+    std::uint32_t times;
+    ScsiAction action;
+    std::uint32_t seen = 0;
+  };
+  static bool take(std::uint32_t& counter) {
+    if (counter == 0) return false;
+    --counter;
+    return true;
+  }
+
+  std::vector<ScsiRule> scsiRules_;
+  std::uint32_t refusedLocks_ = 0;
+  std::uint32_t refusedUnlocks_ = 0;
+  std::uint32_t refusedDismounts_ = 0;
+  std::vector<std::pair<std::uint8_t, std::uint64_t>> corruptReads_;
+  std::vector<std::uint32_t> hidEnumErrors_;
+  std::vector<std::uint32_t> hidDetailErrors_;
+  bool hidSetFails_ = false;
+  bool hidOpenFails_ = false;
+  bool hidCapsFails_ = false;
+  bool hidCapsStatusFails_ = false;
+  std::uint32_t hidReportFailsAt_ = 0;
+  std::vector<std::string> fileOpenFails_;
+  std::vector<std::pair<std::string, std::uint64_t>> shrunkFiles_;
+  std::vector<std::string> copyFails_;
+  std::vector<std::string> regOpenFails_;
+  std::vector<std::string> regQueryFails_;
+  std::optional<std::uint32_t> deviceListError_;
+};
+
+}  // namespace kx7::sim

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "sim/sparse_media.h"
+
+namespace kx7::sim {
+
+using Triple = std::array<std::uint16_t, 3>;
+
+// One logical drive of the player's internal media.
+struct SimDrive {
+  std::uint8_t number = 0;
+  std::uint8_t type = 0;
+  std::uint8_t tag = 0;
+  std::uint64_t sizeBytes = 0;
+  std::uint32_t sectorSize = 2048;
+  Triple productVersion = {0, 0, 0};    // drive info type 8
+  Triple componentVersion = {0, 0, 0};  // drive info type 7
+  std::uint8_t infoByte6 = 0;           // drive info type 6
+  SparseMedia media;
+};
+
+enum class PlayerMode {
+  Normal,       // player firmware, mass storage at its letter (kinds 3/4)
+  RomRecovery,  // only the ROM's HID device (066F:3770)
+  Updater,      // the updater, mass storage "MSC Recovery" at a letter (kind 5)
+  Restarting,   // gone from the bus for a moment
+  Unplugged,
+};
+
+const char* ToString(PlayerMode mode);
+
+struct PlayerConfig {
+  std::string serial = "0000KX7T4A2C19F0";
+  char letter = 'E';
+  char updaterLetter = 0;  // where the updater appears; 0: the player's letter
+  int protocolVersion = 4;
+  std::uint8_t mediaPresentFlag = 1;  // logical media info type 9
+  std::uint8_t mediaType = 1;         // logical media info type 6
+  std::uint16_t chipMajorRevId = 0x3780;
+  std::uint16_t romRevId = 0x0003;
+  std::string fileSystem = "FAT32";
+  PlayerMode initialMode = PlayerMode::Normal;
+  // Delays of the life cycle, on the virtual clock. They fit the library's
+  // fixed waits with room to spare.
+  std::uint32_t recoveryEntryDelayMs = 4000;  // reset to recovery -> ROM HID device
+  std::uint32_t updaterStartDelayMs = 6000;   // updater downloaded -> "MSC Recovery" at a letter
+  std::uint32_t rebootDelayMs = 3000;         // chip reset -> back on the bus
+  std::uint16_t hidInputReportLength = 1025;
+  std::uint16_t hidOutputReportLength = 1025;
+};
+
+// What a command asks the world to do after answering it.
+enum class PlayerEffect { None, LeaveForRecovery, Reboot };
+
+struct ScsiResult {
+  bool good = true;  // false: CHECK CONDITION, no data moved
+  PlayerEffect effect = PlayerEffect::None;
+};
+
+// A simulated player: its identity, its internal media and the answers of
+// its firmware, updater and ROM. It decodes the bytes it is sent and knows
+// nothing of the library.
+class Player {
+ public:
+  explicit Player(PlayerConfig config);
+
+  PlayerConfig config;
+  PlayerMode mode = PlayerMode::Normal;
+  char letter = 0;              // where it is mounted now, or 0
+  std::uint32_t generation = 0;  // changes whenever it leaves the bus
+  std::vector<SimDrive> drives;
+  // Files in the root of the data drive, by upper-case name.
+  std::map<std::string, std::vector<std::uint8_t>> rootFiles;
+  // Optional raw logical-table answer: entries as the device reports them
+  // (11 bytes each) and the count it announces.
+  std::optional<std::pair<std::uint16_t, std::vector<std::uint8_t>>> logicalTableOverride;
+  // Commands and downloads seen, for tests.
+  std::uint32_t resetToRecoveryCount = 0;
+  std::uint32_t chipResetCount = 0;
+
+  SimDrive* driveByNumber(std::uint8_t number);
+  SimDrive* driveByTag(std::uint8_t tag);
+  const SimDrive* driveByTag(std::uint8_t tag) const;
+
+  // Whether the firmware drives hold an image the boot ROM would start.
+  bool hasBootableFirmware() const;
+  // The version the running firmware reports: drive 0x50's type-8 triple.
+  Triple firmwareVersion() const;
+
+  bool answersScsi() const { return mode == PlayerMode::Normal || mode == PlayerMode::Updater; }
+  // The drive the host sees as the volume: the data drive.
+  SimDrive* dataDrive() { return driveByTag(0x0A); }
+
+  // Executes one command: `cdb` as sent, `dataIn` as the request's direction
+  // flag, `data` the request's data area (response or payload).
+  ScsiResult execute(std::span<const std::uint8_t> cdb, bool dataIn, std::span<std::uint8_t> data);
+
+  // ROM recovery: one HID output report. Returns true when this report
+  // completed a download of a valid image.
+  bool receiveHidReport(std::span<const std::uint8_t> report);
+  // What the ROM collected of the current or last download.
+  const std::vector<std::uint8_t>& receivedImage() const { return hidImage_; }
+  std::uint32_t hidReportsReceived() const { return hidReports_; }
+  bool hidProtocolError() const { return hidError_; }
+  void resetHidDownload();
+
+ private:
+  ScsiResult vendorIn(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
+  ScsiResult vendorOut(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
+  void inquiry(std::span<std::uint8_t> data) const;
+  bool allocate(std::span<const std::uint8_t> cdb, std::span<const std::uint8_t> payload);
+
+  // ROM download state.
+  std::optional<std::uint32_t> hidExpected_;
+  std::vector<std::uint8_t> hidImage_;
+  std::uint32_t hidReports_ = 0;
+  bool hidError_ = false;
+};
+
+// The drives a player leaves the factory with, each firmware drive holding
+// `firmware` stamped with the given versions.
+std::vector<SimDrive> FactoryDrives(const std::vector<std::uint8_t>& firmware, Triple product,
+                                    Triple component);
+
+// Whether `image` begins like an SB boot image.
+bool LooksLikeSbImage(std::span<const std::uint8_t> image);
+
+}  // namespace kx7::sim

@@ -1,0 +1,44 @@
+#include "sim/sparse_media.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kx7::sim {
+
+void SparseMedia::read(std::uint64_t offset, std::span<std::uint8_t> out) const {
+  std::fill(out.begin(), out.end(), kErased);
+  std::size_t done = 0;
+  while (done < out.size() && offset + done < size_) {
+    const std::uint64_t position = offset + done;
+    const std::uint64_t block = position / kBlock;
+    const std::uint64_t within = position % kBlock;
+    const std::size_t chunk = static_cast<std::size_t>(
+        std::min<std::uint64_t>({kBlock - within, out.size() - done, size_ - position}));
+    if (const auto it = blocks_.find(block); it != blocks_.end())
+      std::memcpy(out.data() + done, it->second.data() + within, chunk);
+    done += chunk;
+  }
+}
+
+std::vector<std::uint8_t> SparseMedia::read(std::uint64_t offset, std::size_t length) const {
+  std::vector<std::uint8_t> out(length);
+  read(offset, out);
+  return out;
+}
+
+void SparseMedia::write(std::uint64_t offset, std::span<const std::uint8_t> data) {
+  std::size_t done = 0;
+  while (done < data.size() && offset + done < size_) {
+    const std::uint64_t position = offset + done;
+    const std::uint64_t block = position / kBlock;
+    const std::uint64_t within = position % kBlock;
+    const std::size_t chunk = static_cast<std::size_t>(
+        std::min<std::uint64_t>({kBlock - within, data.size() - done, size_ - position}));
+    auto [it, added] = blocks_.try_emplace(block);
+    if (added) it->second.assign(kBlock, kErased);
+    std::memcpy(it->second.data() + within, data.data() + done, chunk);
+    done += chunk;
+  }
+}
+
+}  // namespace kx7::sim

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kx7::sim {
+
+enum class EventKind {
+  Scsi,         // a pass-through request: target, cdb, direction, length, timeout, outcome
+  Open,         // CreateFileA of a volume, disk or HID device
+  Close,        // CloseHandle
+  Lock,         // FSCTL_LOCK_VOLUME
+  Unlock,       // FSCTL_UNLOCK_VOLUME
+  Dismount,     // FSCTL_DISMOUNT_VOLUME
+  Geometry,     // IOCTL_DISK_GET_DRIVE_GEOMETRY
+  DeleteLayout, // IOCTL_DISK_DELETE_DRIVE_LAYOUT
+  SetLayout,    // IOCTL_DISK_SET_DRIVE_LAYOUT (bytes: the layout)
+  Read,         // positioned ReadFile (value: offset)
+  Write,        // positioned WriteFile (value: offset)
+  Notify,       // SHChangeNotify (value: events, length: flags)
+  Sleep,        // value: milliseconds; time: virtual time after the sleep
+  HidCaps,      // HidP_GetCaps
+  HidReport,    // one output report (bytes)
+  RegistryWrite,  // target: key, name: value, bytes: data
+  FileCopy,     // target: source, name: destination
+  Directory,    // CreateDirectoryA
+  Player,       // the player changed state (name: new state)
+  RotRegister,  // running-object table registration (value: cookie)
+  RotRevoke,
+};
+
+const char* ToString(EventKind kind);
+
+struct Event {
+  EventKind kind = EventKind::Scsi;
+  std::uint64_t time = 0;  // virtual milliseconds
+  std::string target;      // device path, key path, file path, player serial
+  std::string name;        // value name, destination, state, direction
+  std::vector<std::uint8_t> bytes;  // CDB, report, value data
+  std::uint32_t length = 0;         // transfer length, report length, flags
+  std::uint32_t timeout = 0;        // seconds (SCSI)
+  std::uint64_t value = 0;          // ms, events, offset, cookie
+  bool ok = true;                   // the call reported success
+  std::string outcome;              // SCSI: "good", "check-condition", "not-delivered"
+};
+
+// Every exchange between the library and the simulated world, in order.
+class Transcript {
+ public:
+  void add(Event event) { events_.push_back(std::move(event)); }
+  const std::vector<Event>& events() const { return events_; }
+  std::vector<Event> of(EventKind kind) const;
+  void clear() { events_.clear(); }
+  std::size_t size() const { return events_.size(); }
+
+  // One JSON object per event and line.
+  std::string toJsonLines() const;
+
+ private:
+  std::vector<Event> events_;
+};
+
+std::string ToHex(const std::vector<std::uint8_t>& bytes);
+
+}  // namespace kx7::sim

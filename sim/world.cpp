@@ -1,0 +1,319 @@
+#include "sim/world.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "sim/backends.h"
+#include "sim/text.h"
+
+namespace kx7::sim {
+
+using platform::RegistryRoot;
+
+namespace {
+
+constexpr const char* kPlayerUsbPrefix = "USB\\VID_3F1C&PID_7A52\\";
+constexpr const char* kRomUsbPrefix = "USB\\VID_066F&PID_3770\\";
+constexpr const char* kUpdaterUsbPrefix = "USB\\VID_066F&PID_A000\\";
+constexpr const char* kDiskClassGuid = "{53f56307-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr const char* kRemovableMediaGuid = "{53f5630d-b6bf-11d0-94f2-00a0c91efb8b}";
+constexpr const char* kHidInterfaceGuid = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
+
+// A parent-id prefix of the kind Windows 2000/XP derives for a device.
+std::string ParentIdPrefixFor(const std::string& serial) {
+  std::uint32_t hash = 2166136261u;
+  for (char c : serial) hash = (hash ^ static_cast<std::uint8_t>(c)) * 16777619u;
+  char text[32];
+  std::snprintf(text, sizeof text, "7&%x&0", hash & 0x0FFFFFFF);
+  return text;
+}
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+}  // namespace
+
+World::World()
+    : volumes_(std::make_unique<SimVolumeIo>(*this)),
+      devices_(std::make_unique<SimDeviceEnumeration>(*this)),
+      hid_(std::make_unique<SimHid>(*this)),
+      registryApi_(std::make_unique<SimRegistry>(*this)),
+      fileSystem_(std::make_unique<SimFileSystem>(*this)),
+      host_(std::make_unique<SimHostServices>(*this)) {
+  addHostDrive('C', platform::DriveType::Fixed, "NTFS");
+  files_.addDirectory("C:\\");
+  otherDevices_ = {
+      {"System", "ACPI\\PNP0A08\\0"},
+      {"USB", "USB\\ROOT_HUB20\\4&2F8A61C&0"},
+      {"HIDClass", "HID\\VID_046D&PID_C31C&MI_00\\7&1A2B3C4D&0&0000"},
+      {"Keyboard", "HID\\VID_046D&PID_C31C&MI_00\\7&1A2B3C4D&0&0000"},
+      {"USB", "USB\\VID_046D&PID_C31C\\5&3B29A1F&0&1"},
+  };
+  otherHid_ = {
+      std::string("\\\\?\\hid#vid_046d&pid_c31c&mi_00#7&1a2b3c4d&0&0000#") + kHidInterfaceGuid,
+      std::string("\\\\?\\hid#vid_046d&pid_c077#7&2d3e4f50&0&0000#") + kHidInterfaceGuid,
+  };
+  setOs(OsPreset::Windows7);
+}
+
+World::~World() = default;
+
+platform::Services World::services() {
+  return platform::Services{*volumes_, *devices_, *hid_,  *registryApi_, *host_,
+                            *host_,    *fileSystem_, *host_, *host_};
+}
+
+// --- Host --------------------------------------------------------------------
+
+void World::setOs(OsPreset os) {
+  struct Preset {
+    platform::OsVersion version;
+    const char* productName;
+  };
+  static const std::map<OsPreset, Preset> kPresets = {
+      {OsPreset::Windows2000, {{5, 0}, "Microsoft Windows 2000"}},
+      {OsPreset::WindowsXP, {{5, 1}, "Microsoft Windows XP"}},
+      {OsPreset::Server2003, {{5, 2}, "Microsoft Windows Server 2003"}},
+      {OsPreset::Vista, {{6, 0}, "Windows Vista (TM) Ultimate"}},
+      {OsPreset::Windows7, {{6, 1}, "Windows 7 Professional"}},
+      // Without a manifest GetVersionExA reports 6.2 on later Windows.
+      {OsPreset::Windows10, {{6, 2}, "Windows 10 Pro"}},
+  };
+  const Preset& preset = kPresets.at(os);
+  os_ = os;
+  osVersion_ = preset.version;
+  registry_.setString(RegistryRoot::LocalMachine, reg_path::kCurrentVersion, "ProductName",
+                      preset.productName);
+  registry_.createKey(RegistryRoot::LocalMachine, reg_path::kMountedDevices);
+  registry_.createKey(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers);
+  if (osVersion_.major >= 6 &&
+      !registry_.value(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers, "DisableAutoplay"))
+    registry_.setDword(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers, "DisableAutoplay", 0);
+  // The system disk's mounted-devices entry: a disk signature and offset.
+  registry_.setValue(RegistryRoot::LocalMachine, reg_path::kMountedDevices, "\\DosDevices\\C:",
+                     platform::RegistryType::Binary,
+                     {0x9A, 0x3C, 0x41, 0x7E, 0x00, 0x7E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+  for (std::size_t i = 0; i < players_.size(); ++i) leaveMountedTraces(i);
+}
+
+void World::addHostDrive(char letter, platform::DriveType type, std::string fileSystem) {
+  hostDrives_[static_cast<char>(Upper(std::string(1, letter))[0])] = {type, std::move(fileSystem)};
+  files_.addDirectory(std::string(1, letter) + ":\\");
+}
+
+void World::removeHostDrive(char letter) { hostDrives_.erase(letter); }
+
+void World::addOtherHidInterface(std::string devicePath) {
+  otherHid_.push_back(std::move(devicePath));
+}
+
+void World::addOtherDevice(std::string className, std::string instanceId) {
+  otherDevices_.emplace_back(std::move(className), std::move(instanceId));
+}
+
+std::uint32_t World::logicalDriveMask() const {
+  std::uint32_t mask = 0;
+  for (const auto& [letter, drive] : hostDrives_) mask |= 1u << (letter - 'A');
+  for (const auto& p : players_)
+    if (p->letter) mask |= 1u << (p->letter - 'A');
+  return mask;
+}
+
+int World::playerAtLetter(char letter) const {
+  for (std::size_t i = 0; i < players_.size(); ++i)
+    if (players_[i]->letter != 0 && players_[i]->letter == letter) return static_cast<int>(i);
+  return -1;
+}
+
+// --- Players -------------------------------------------------------------------
+
+Player& World::addPlayer(PlayerConfig config) {
+  const PlayerMode initial = config.initialMode;
+  players_.push_back(std::make_unique<Player>(std::move(config)));
+  epochs_.push_back(0);
+  setMode(players_.size() - 1, initial);
+  return *players_.back();
+}
+
+std::string World::recoveryHidPath(std::size_t index) const {
+  char text[160];
+  std::snprintf(text, sizeof text, "\\\\?\\hid#vid_066f&pid_3770#6&%x&0&0000#%s",
+                static_cast<unsigned>(0x2c4a7b1f + index), kHidInterfaceGuid);
+  return text;
+}
+
+void World::setMode(std::size_t index, PlayerMode mode) {
+  Player& p = *players_[index];
+  p.mode = mode;
+  ++p.generation;
+  switch (mode) {
+    case PlayerMode::Normal: p.letter = p.config.letter; break;
+    case PlayerMode::Updater:
+      p.letter = p.config.updaterLetter ? p.config.updaterLetter : p.config.letter;
+      break;
+    default: p.letter = 0; break;
+  }
+  if (mode == PlayerMode::RomRecovery) p.resetHidDownload();
+  leaveMountedTraces(index);
+  transcript_.add(Event{.kind = EventKind::Player, .time = clock_.now(), .target = p.config.serial,
+                        .name = ToString(mode)});
+}
+
+void World::leaveMountedTraces(std::size_t index) {
+  const Player& p = *players_[index];
+  if (p.letter == 0) return;  // Windows keeps what it wrote while the device was there
+  const std::string valueName = std::string("\\DosDevices\\") + p.letter + ":";
+  std::string devicePath;
+  if (p.mode == PlayerMode::Updater) {
+    devicePath = std::string("\\??\\USBSTOR#Disk&Ven__Generic&Prod_MSC_Recovery&Rev_0001#") +
+                 p.config.serial + "&0#" + kDiskClassGuid;
+  } else if (osVersion_.major >= 6) {
+    devicePath = std::string("\\??\\USBSTOR#Disk&Ven_Korvane&Prod_Tessio_Mirl&Rev_0100#") +
+                 p.config.serial + "&0#" + kDiskClassGuid;
+  } else {
+    const std::string prefix = ParentIdPrefixFor(p.config.serial);
+    registry_.setString(RegistryRoot::LocalMachine,
+                        std::string(reg_path::kUsbStorPlayer) + "\\" + p.config.serial + "&0",
+                        "ParentIdPrefix", prefix);
+    devicePath = "\\??\\STORAGE#RemovableMedia#" + prefix + "&RM#" + kRemovableMediaGuid;
+  }
+  registry_.setValue(RegistryRoot::LocalMachine, reg_path::kMountedDevices, valueName,
+                     platform::RegistryType::Binary, Bytes(Utf16Le(devicePath)));
+}
+
+void World::applyEffect(std::size_t index, PlayerEffect effect) {
+  Player& p = *players_[index];
+  const std::uint64_t epoch = ++epochs_[index];
+  switch (effect) {
+    case PlayerEffect::None: return;
+    case PlayerEffect::LeaveForRecovery:
+      setMode(index, PlayerMode::Restarting);
+      schedule(clock_.now() + p.config.recoveryEntryDelayMs, [this, index, epoch] {
+        if (epochs_[index] == epoch) setMode(index, PlayerMode::RomRecovery);
+      });
+      return;
+    case PlayerEffect::Reboot:
+      setMode(index, PlayerMode::Restarting);
+      schedule(clock_.now() + p.config.rebootDelayMs, [this, index, epoch] {
+        if (epochs_[index] != epoch) return;
+        setMode(index, players_[index]->hasBootableFirmware() ? PlayerMode::Normal
+                                                               : PlayerMode::RomRecovery);
+      });
+      return;
+  }
+}
+
+void World::onDownloadComplete(std::size_t index) {
+  // The ROM starts the updater it was given; the HID device goes away and the
+  // updater's mass-storage device comes up a little later.
+  const std::uint64_t epoch = ++epochs_[index];
+  setMode(index, PlayerMode::Restarting);
+  schedule(clock_.now() + players_[index]->config.updaterStartDelayMs, [this, index, epoch] {
+    if (epochs_[index] == epoch) setMode(index, PlayerMode::Updater);
+  });
+}
+
+void World::unplug(std::size_t index, std::uint64_t atMs) {
+  schedule(atMs, [this, index] {
+    ++epochs_[index];
+    setMode(index, PlayerMode::Unplugged);
+  });
+  runDue();
+}
+
+void World::plugIn(std::size_t index, std::uint64_t atMs) {
+  schedule(atMs, [this, index] {
+    ++epochs_[index];
+    setMode(index, players_[index]->hasBootableFirmware() ? PlayerMode::Normal
+                                                           : PlayerMode::RomRecovery);
+  });
+  runDue();
+}
+
+// --- Time ------------------------------------------------------------------------
+
+void World::schedule(std::uint64_t atMs, std::function<void()> action) {
+  scheduled_.push_back({atMs, scheduleOrder_++, std::move(action)});
+}
+
+void World::runDue() {
+  for (;;) {
+    auto due = std::min_element(scheduled_.begin(), scheduled_.end(),
+                                [](const Scheduled& a, const Scheduled& b) {
+                                  return a.at != b.at ? a.at < b.at : a.order < b.order;
+                                });
+    if (due == scheduled_.end() || due->at > clock_.now()) return;
+    auto action = std::move(due->action);
+    scheduled_.erase(due);
+    action();
+  }
+}
+
+void World::sleep(std::uint32_t milliseconds) {
+  clock_.advance(milliseconds);
+  transcript_.add(Event{.kind = EventKind::Sleep, .time = clock_.now(), .value = milliseconds});
+  runDue();
+}
+
+// --- Handles ---------------------------------------------------------------------
+
+platform::Handle World::newHandle(Target target) {
+  const std::uintptr_t value = nextHandle_;
+  nextHandle_ += 4;
+  handles_.emplace(value, std::move(target));
+  return platform::Handle::fromValue(value);
+}
+
+World::Target* World::target(platform::Handle handle) {
+  const auto it = handles_.find(handle.value());
+  return it == handles_.end() ? nullptr : &it->second;
+}
+
+Player* World::livePlayer(const Target& target) {
+  if (target.player < 0) return nullptr;
+  Player& p = *players_[static_cast<std::size_t>(target.player)];
+  return p.generation == target.generation ? &p : nullptr;
+}
+
+std::vector<World::HidEntry> World::hidInterfaceList() const {
+  std::vector<HidEntry> list;
+  for (const std::string& path : otherHid_) list.push_back({path, -1});
+  for (std::size_t i = 0; i < players_.size(); ++i)
+    if (players_[i]->mode == PlayerMode::RomRecovery)
+      list.push_back({recoveryHidPath(i), static_cast<int>(i)});
+  return list;
+}
+
+std::vector<std::pair<std::string, std::string>> World::deviceList() const {
+  std::vector<std::pair<std::string, std::string>> list = otherDevices_;
+  for (const auto& p : players_) {
+    switch (p->mode) {
+      case PlayerMode::Normal:
+        list.emplace_back("USB", kPlayerUsbPrefix + p->config.serial);
+        list.emplace_back("DiskDrive", "USBSTOR\\DISK&VEN_KORVANE&PROD_TESSIO_MIRL&REV_0100\\" +
+                                           p->config.serial + "&0");
+        break;
+      case PlayerMode::Updater:
+        list.emplace_back("USB", kUpdaterUsbPrefix + p->config.serial);
+        break;
+      case PlayerMode::RomRecovery:
+        list.emplace_back("USB", std::string(kRomUsbPrefix) + "5&1F2E3D4C&0&2");
+        list.emplace_back("HIDClass", "HID\\VID_066F&PID_3770\\6&2C4A7B1F&0&0000");
+        break;
+      default: break;
+    }
+  }
+  return list;
+}
+
+std::vector<std::uint32_t> World::runningCookies() const {
+  std::vector<std::uint32_t> cookies;
+  for (const auto& [cookie, object] : runningObjects_) cookies.push_back(cookie);
+  return cookies;
+}
+
+platform::ComUnknown* World::runningObject(std::uint32_t cookie) const {
+  const auto it = runningObjects_.find(cookie);
+  return it == runningObjects_.end() ? nullptr : it->second;
+}
+
+}  // namespace kx7::sim
