@@ -6,6 +6,7 @@
 #include "api/busy_guard.h"
 #include "api/result_codes.h"
 #include "host/player_scan.h"
+#include "host/serial_lookup.h"
 
 namespace kx7 {
 
@@ -55,6 +56,10 @@ int Library::MSCDeviceList(char* list) {
     BoundedCopy(list, kDeviceListSize, text);
   }
   return count;
+}
+
+int Library::DeviceSerialNum(char* data, int index) {
+  return kx7::DeviceSerialNum(services_.devices, data, index);
 }
 
 int Library::Detect_HID(const char* pattern) {

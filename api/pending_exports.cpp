@@ -10,8 +10,6 @@
 
 namespace kx7 {
 
-int Library::DeviceSerialNum(char*, int) { return 0; }
-
 int Library::GetDeviceInfo(const char* serial, DeviceInfo* info) {
   BusyGuard guard(busy_);
   if (!guard.acquired()) return result::kBusy;

@@ -31,6 +31,15 @@ const char* ToString(EventKind kind) {
   return "unknown";
 }
 
+void Transcript::add(Event event) {
+  events_.push_back(std::move(event));
+  if (listener_) {
+    // The listener may record events of its own; it sees a copy.
+    const Event recorded = events_.back();
+    listener_(recorded);
+  }
+}
+
 std::vector<Event> Transcript::of(EventKind kind) const {
   std::vector<Event> out;
   for (const Event& e : events_)

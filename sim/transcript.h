@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,10 @@ struct Event {
 // Every exchange between the library and the simulated world, in order.
 class Transcript {
  public:
-  void add(Event event) { events_.push_back(std::move(event)); }
+  void add(Event event);
+  // Called after each event is recorded; lets a test act at a precise moment
+  // of an operation (for instance call the library again while it is busy).
+  void setListener(std::function<void(const Event&)> listener) { listener_ = std::move(listener); }
   const std::vector<Event>& events() const { return events_; }
   std::vector<Event> of(EventKind kind) const;
   void clear() { events_.clear(); }
@@ -59,6 +63,7 @@ class Transcript {
 
  private:
   std::vector<Event> events_;
+  std::function<void(const Event&)> listener_;
 };
 
 std::string ToHex(const std::vector<std::uint8_t>& bytes);

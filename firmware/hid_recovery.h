@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "firmware/image_table.h"
+#include "platform/platform.h"
+
+namespace kx7 {
+
+// The path fragments that mark the chip's ROM recovery device (vendor 066F,
+// product 3770), in the two case forms Windows uses.
+inline constexpr const char* kRecoveryHidUpper = "HID#VID_066F&PID_3770";
+inline constexpr const char* kRecoveryHidLower = "hid#vid_066f&pid_3770";
+
+// The player in ROM recovery mode, seen as a HID device: found, opened, its
+// report sizes read, and the updater image downloaded in output reports.
+class HidRecoveryDevice {
+ public:
+  static std::unique_ptr<HidRecoveryDevice> Create(const platform::Services& services);
+  // Destroy: closes as Close() does.
+  ~HidRecoveryDevice();
+  HidRecoveryDevice(const HidRecoveryDevice&) = delete;
+  HidRecoveryDevice& operator=(const HidRecoveryDevice&) = delete;
+
+  // Closes the handle, empties both reports and zeroes the caps; the object
+  // can be used again.
+  void Close();
+  // Opens the first present HID interface whose path holds one of the two
+  // match strings. Null when none does; invalid when an interface's detail
+  // cannot be read or the open fails. The caller stores it in Handle.
+  platform::Handle FindRecoveryHidDevice();
+  bool ReadCaps();
+  // Sends the file of the "Updater" row: a command report, then data reports.
+  bool DownloadImage(const ImageTable& images);
+
+  platform::Handle Handle;
+  platform::HidCaps Caps;
+  std::vector<std::uint8_t> InputReport;
+  std::vector<std::uint8_t> OutputReport;
+
+ private:
+  explicit HidRecoveryDevice(const platform::Services& services) : services_(services) {}
+  platform::Services services_;
+};
+
+}  // namespace kx7
