@@ -34,9 +34,11 @@ const char* ToString(EventKind kind) {
 void Transcript::add(Event event) {
   events_.push_back(std::move(event));
   if (listener_) {
-    // The listener may record events of its own; it sees a copy.
+    // The listener may record events of its own or replace itself: it runs
+    // from a copy and sees a copy.
+    const auto listener = listener_;
     const Event recorded = events_.back();
-    listener_(recorded);
+    listener(recorded);
   }
 }
 
