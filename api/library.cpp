@@ -5,6 +5,7 @@
 
 #include "api/busy_guard.h"
 #include "api/result_codes.h"
+#include "firmware/hid_recovery.h"
 #include "host/player_scan.h"
 #include "host/serial_lookup.h"
 
@@ -67,6 +68,8 @@ int Library::Detect_HID(const char* pattern) {
   // its own fixed patterns. Read no further than its 21 characters.
   const std::size_t length = pattern ? strnlen(pattern, kDetectPatternLength) : 0;
   static_cast<void>(length);
+  // A recovery object is made and dropped unopened: no device is touched.
+  HidRecoveryDevice::Create(services_).reset();
   return result::kOk;
 }
 
