@@ -192,6 +192,9 @@ class CStAllocateLogicalMedia : public CStDdiCmdBase {
   explicit CStAllocateLogicalMedia(const std::vector<MediaAllocationEntry>& entries)
       : CStDdiCmdBase(16, static_cast<std::uint32_t>(entries.size()) * kAllocationEntrySize),
         Entries(entries) {}
+  // The command keeps a reference to the list until it is sent: a temporary
+  // list would be gone by then.
+  explicit CStAllocateLogicalMedia(std::vector<MediaAllocationEntry>&&) = delete;
   // Also packs the entries into the data area: type, tag, size (u64 BE), ten
   // bytes each; the drive number is not sent.
   bool BuildRequest() override;

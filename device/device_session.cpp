@@ -19,7 +19,12 @@ DeviceSession::DeviceSession(const platform::Services& services) : services_(ser
 
 DeviceSession::~DeviceSession() { Close(); }
 
-std::string DeviceSession::RootPath() const { return {DriveLetter, ':', '\\'}; }
+std::string DeviceSession::RootPath() const {
+  // The shell reads the path as a C string: with no letter (a session on a
+  // physical drive) it names nothing, not "\0:\".
+  if (DriveLetter == 0) return {};
+  return {DriveLetter, ':', '\\'};
+}
 
 void DeviceSession::ResetFields() {
   Kind = DeviceKindNone;
@@ -44,6 +49,8 @@ bool DeviceSession::OpenHandle(const std::string& path) {
 bool DeviceSession::OpenByDriveLetter(char letter) {
   Close();
   DriveLetter = letter;
+  // No letter (nothing was found for a serial) names no drive at all.
+  if (letter < 'A' || letter > 'Z') return false;
   if (Io().driveType(RootPath()) != platform::DriveType::Removable) return false;
 
   char path[16];

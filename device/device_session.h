@@ -64,7 +64,8 @@ class DeviceSession {
   // next Close() finds nothing to do.
   void DropHandle() { VolumeHandle = platform::Handle::null(); }
 
-  // The root path the shell notifications name: "X:\".
+  // The root path the shell notifications name: "X:\", or "" when the
+  // session has no drive letter.
   std::string RootPath() const;
 
   const platform::Services& Services() const { return services_; }

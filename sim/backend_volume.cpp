@@ -178,9 +178,13 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
   }
 
   if (!toPlayer) {
+    // A host drive taken away since the open has left, like a player would.
+    const auto drive = world_.hostDrives_.find(t->letter);
+    if (t->kind == World::TargetKind::HostVolume && drive == world_.hostDrives_.end())
+      return finish("not-delivered", false, false);
     if (cdb[0] == 0x12 && view.dataIn) {
       const bool removable = t->kind == World::TargetKind::HostVolume &&
-                             world_.hostDrives_[t->letter].type == platform::DriveType::Removable;
+                             drive->second.type == platform::DriveType::Removable;
       ForeignInquiry(data, removable);
       return finish("good", true, true);
     }

@@ -156,7 +156,8 @@ ScsiResult Player::execute(std::span<const std::uint8_t> cdb, bool dataIn,
       return kGood;
     case 0x25: {  // READ CAPACITY(10)
       const SimDrive* volume = dataDrive();
-      if (!dataIn || !volume || data.size() < 8) return kCheckCondition;
+      if (!dataIn || !volume || volume->sectorSize == 0 || data.size() < 8)
+        return kCheckCondition;
       const std::uint64_t sectors = volume->sizeBytes / volume->sectorSize;
       PutBe32(data.data(), static_cast<std::uint32_t>(sectors - 1));
       PutBe32(data.data() + 4, volume->sectorSize);
