@@ -6,6 +6,7 @@
 #include "api/library.h"
 #include "api/result_codes.h"
 #include "api/text_args.h"
+#include "host/autoplay_reject.h"
 #include "kx7fw/kx7fw.h"
 
 namespace kx7 {
@@ -39,6 +40,10 @@ int Library::NeedRecovery(const char* serial, const char* folder) {
 
 int Library::DoNormalUpdate(const char* serial, const char* folder) {
   InstallUserLocale();
+  // Held to every return, the busy one included: the player's volumes come
+  // and go during an update and must not start AutoPlay.
+  CAutoPlayReject autoPlay(services_);
+  autoPlay.RegisterInRunningObjectTable();
   BusyGuard guard(busy_);
   if (!guard.acquired()) return result::kBusy;
   if (IsEmptyText(serial)) return result::kNormalBadSerial;
@@ -48,6 +53,10 @@ int Library::DoNormalUpdate(const char* serial, const char* folder) {
 
 int Library::DoRecoveryUpdate(const char*, const char* folder) {
   InstallUserLocale();
+  // Held to every return, the busy one included: the player's volumes come
+  // and go during an update and must not start AutoPlay.
+  CAutoPlayReject autoPlay(services_);
+  autoPlay.RegisterInRunningObjectTable();
   BusyGuard guard(busy_);
   if (!guard.acquired()) return result::kBusy;
   if (IsEmptyText(folder)) return result::kRecoveryEmptyFolder;

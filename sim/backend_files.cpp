@@ -25,9 +25,7 @@ Location Resolve(World& world, std::string_view path) {
     Player& p = world.player(i);
     if (p.letter != letter) continue;
     where.player = &p;
-    where.name = Upper(path.substr(3));
-    while (!where.name.empty() && (where.name.back() == '\\' || where.name.back() == '/'))
-      where.name.pop_back();
+    where.name = NormalPath(path).substr(3);
     where.valid = where.name.find_first_of("\\/") == std::string::npos;
     break;
   }

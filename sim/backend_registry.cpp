@@ -19,7 +19,8 @@ std::optional<platform::RegistryKey> SimRegistry::openKey(platform::RegistryRoot
 std::optional<platform::RegistryKey> SimRegistry::createKey(platform::RegistryRoot root,
                                                             std::string_view path) {
   const std::string text(path);
-  if (world_.faults_.registryOpenFails(text)) return std::nullopt;
+  if (world_.faults_.registryOpenFails(text) || world_.faults_.registryCreateFails(text))
+    return std::nullopt;
   world_.registry_.createKey(root, path);
   const std::uintptr_t handle = next_++;
   keys_[handle] = OpenKey{root, text, platform::registry_access::kSetValue |
@@ -43,8 +44,9 @@ bool SimRegistry::queryValue(platform::RegistryKey key, std::string_view name,
 bool SimRegistry::setValue(platform::RegistryKey key, std::string_view name,
                            platform::RegistryType type, std::span<const std::uint8_t> data) {
   const auto it = keys_.find(key.value);
-  const bool ok =
-      it != keys_.end() && (it->second.access & platform::registry_access::kSetValue);
+  const bool ok = it != keys_.end() &&
+                  (it->second.access & platform::registry_access::kSetValue) &&
+                  !world_.faults_.registryWriteFails(it->second.path);
   if (ok)
     world_.registry_.setValue(it->second.root, it->second.path, name, type,
                               {data.begin(), data.end()});
@@ -54,6 +56,7 @@ bool SimRegistry::setValue(platform::RegistryKey key, std::string_view name,
   world_.transcript_.add(Event{.kind = EventKind::RegistryWrite, .time = world_.clock_.now(),
                                .target = it == keys_.end() ? "" : root + it->second.path,
                                .name = std::string(name), .bytes = {data.begin(), data.end()},
+                               .length = it == keys_.end() ? 0 : it->second.access,
                                .value = static_cast<std::uint64_t>(type), .ok = ok});
   return ok;
 }

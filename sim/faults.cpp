@@ -68,6 +68,16 @@ bool Faults::registryOpenFails(const std::string& path) const {
                      [&](const std::string& f) { return ContainsNoCase(path, f); });
 }
 
+bool Faults::registryCreateFails(const std::string& path) const {
+  return std::any_of(regCreateFails_.begin(), regCreateFails_.end(),
+                     [&](const std::string& f) { return ContainsNoCase(path, f); });
+}
+
+bool Faults::registryWriteFails(const std::string& path) const {
+  return std::any_of(regWriteFails_.begin(), regWriteFails_.end(),
+                     [&](const std::string& f) { return ContainsNoCase(path, f); });
+}
+
 bool Faults::registryQueryFails(const std::string& name) const {
   return std::any_of(regQueryFails_.begin(), regQueryFails_.end(),
                      [&](const std::string& n) { return SameText(n, name); });

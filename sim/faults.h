@@ -29,6 +29,7 @@ class Faults {
   // Sector reads of a drive (by tag, through the vendor read command) return
   // data with one byte flipped at this byte offset of the drive.
   void corruptDriveRead(std::uint8_t tag, std::uint64_t byteOffset);
+  void clearDriveReadCorruption() { corruptReads_.clear(); }
 
   // HID: the interface at `index` fails to enumerate (an error other than
   // "no more items"); its detail cannot be read; opening the recovery device
@@ -53,6 +54,14 @@ class Faults {
   // value of this name fails.
   void failRegistryOpen(std::string pathFragment) { regOpenFails_.push_back(std::move(pathFragment)); }
   void failRegistryQuery(std::string valueName) { regQueryFails_.push_back(std::move(valueName)); }
+  // RegCreateKeyA of a path containing this text fails (RegOpenKeyExA still
+  // works); writing any value under such a key fails (no rights to it).
+  void failRegistryCreate(std::string pathFragment) {
+    regCreateFails_.push_back(std::move(pathFragment));
+  }
+  void failRegistryWrite(std::string pathFragment) {
+    regWriteFails_.push_back(std::move(pathFragment));
+  }
   // SetupDiGetClassDevs for all devices fails with this error code.
   void failDeviceList(std::uint32_t error) { deviceListError_ = error; }
 
@@ -75,6 +84,8 @@ class Faults {
   bool fileCopyFails(const std::string& destination) const;
   bool registryOpenFails(const std::string& path) const;
   bool registryQueryFails(const std::string& name) const;
+  bool registryCreateFails(const std::string& path) const;
+  bool registryWriteFails(const std::string& path) const;
   std::optional<std::uint32_t> deviceListError() const { return deviceListError_; }
 
  private:
@@ -109,6 +120,8 @@ class Faults {
   std::vector<std::string> copyFails_;
   std::vector<std::string> regOpenFails_;
   std::vector<std::string> regQueryFails_;
+  std::vector<std::string> regCreateFails_;
+  std::vector<std::string> regWriteFails_;
   std::optional<std::uint32_t> deviceListError_;
 };
 

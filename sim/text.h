@@ -10,7 +10,8 @@ namespace kx7::sim {
 std::string Upper(std::string_view text);
 bool SameText(std::string_view a, std::string_view b);
 bool ContainsNoCase(std::string_view haystack, std::string_view needle);
-// Paths compare like SameText, with '/' taken as '\'.
+// Paths compare like SameText, with '/' taken as '\', a run of separators as
+// one and "." and ".." resolved, as Windows reads them.
 bool SamePath(std::string_view a, std::string_view b);
 std::string NormalPath(std::string_view path);
 

@@ -23,7 +23,7 @@ enum class EventKind {
   Sleep,        // value: milliseconds; time: virtual time after the sleep
   HidCaps,      // HidP_GetCaps
   HidReport,    // one output report (bytes)
-  RegistryWrite,  // target: key, name: value, bytes: data
+  RegistryWrite,  // target: key, name: value, bytes: data, value: type, length: key's access
   FileCopy,     // target: source, name: destination
   Directory,    // CreateDirectoryA
   Player,       // the player changed state (name: new state)

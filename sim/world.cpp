@@ -95,6 +95,17 @@ void World::setOs(OsPreset os) {
   for (std::size_t i = 0; i < players_.size(); ++i) leaveMountedTraces(i);
 }
 
+void World::set64Bit(bool is64Bit) {
+  if (is64Bit)
+    registry_.createKey(RegistryRoot::LocalMachine, reg_path::kNtVdm64);
+  else
+    registry_.removeKey(RegistryRoot::LocalMachine, reg_path::kNtVdm64);
+}
+
+std::size_t World::openRegistryKeyCount() const {
+  return static_cast<const SimRegistry&>(*registryApi_).openKeyCount();
+}
+
 void World::addHostDrive(char letter, platform::DriveType type, std::string fileSystem) {
   hostDrives_[static_cast<char>(Upper(std::string(1, letter))[0])] = {type, std::move(fileSystem)};
   files_.addDirectory(std::string(1, letter) + ":\\");
@@ -181,6 +192,7 @@ void World::leaveMountedTraces(std::size_t index) {
 }
 
 void World::applyEffect(std::size_t index, PlayerEffect effect) {
+  if (effect == PlayerEffect::None) return;
   Player& p = *players_[index];
   const std::uint64_t epoch = ++epochs_[index];
   switch (effect) {
@@ -249,7 +261,18 @@ void World::runDue() {
 }
 
 void World::sleep(std::uint32_t milliseconds) {
-  clock_.advance(milliseconds);
+  // Changes due during the sleep happen at their own time.
+  const std::uint64_t end = clock_.now() + milliseconds;
+  for (;;) {
+    const auto next = std::min_element(scheduled_.begin(), scheduled_.end(),
+                                       [](const Scheduled& a, const Scheduled& b) {
+                                         return a.at != b.at ? a.at < b.at : a.order < b.order;
+                                       });
+    if (next == scheduled_.end() || next->at > end) break;
+    if (next->at > clock_.now()) clock_.advance(next->at - clock_.now());
+    runDue();
+  }
+  clock_.advance(end - clock_.now());
   transcript_.add(Event{.kind = EventKind::Sleep, .time = clock_.now(), .value = milliseconds});
   runDue();
 }

@@ -50,6 +50,8 @@ class World {
   OsPreset os() const { return os_; }
   platform::OsVersion osVersion() const { return osVersion_; }
   void setOsVersion(platform::OsVersion version) { osVersion_ = version; }
+  // A 64-bit Windows: it has the NtVdm64 hotfix key. Kept across setOs.
+  void set64Bit(bool is64Bit);
   // The host process's executable (GetModuleFileNameA).
   void setModulePath(std::string path) { modulePath_ = std::move(path); }
   const std::string& modulePath() const { return modulePath_; }
@@ -63,6 +65,8 @@ class World {
   void addOtherDevice(std::string className, std::string instanceId);
   // The logical-drive mask as GetLogicalDrives reports it.
   std::uint32_t logicalDriveMask() const;
+  // Registry keys the library holds open.
+  std::size_t openRegistryKeyCount() const;
 
   // --- Players ------------------------------------------------------------
   // Attaches a player now, in its configured initial mode.
@@ -74,6 +78,8 @@ class World {
   // its ROM's recovery mode.
   void unplug(std::size_t index, std::uint64_t atMs);
   void plugIn(std::size_t index, std::uint64_t atMs);
+  // Handles the library holds open (volumes, disks, HID devices).
+  std::size_t openHandleCount() const { return handles_.size(); }
   // The device path of a player's ROM recovery HID interface.
   std::string recoveryHidPath(std::size_t index) const;
 

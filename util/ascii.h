@@ -18,12 +18,14 @@ constexpr bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
                     [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
-// StrStrIA: whether `needle` occurs in `haystack`, ignoring letter case. An
-// empty needle occurs everywhere.
+// StrStrIA: whether `needle` occurs in `haystack`, ignoring letter case. Like
+// StrStrIA, an empty needle finds nothing: an unread serial or prefix must not
+// match every drive.
 constexpr bool ContainsIgnoreCase(std::string_view haystack, std::string_view needle) {
-  return std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
+  return !needle.empty() &&
+         std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end(),
                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); }) !=
-         haystack.end() || needle.empty();
+             haystack.end();
 }
 
 }  // namespace kx7

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sim/player.h"
+#include "sim/sb_file.h"
+#include "sim/world.h"
+
+namespace kx7::test {
+
+// A player in normal mode at `letter`, with factory drives so that it opens
+// and answers as a player in mass-storage mode.
+inline sim::Player& AddNormalPlayer(sim::World& world, std::string serial, char letter) {
+  sim::PlayerConfig config;
+  config.serial = std::move(serial);
+  config.letter = letter;
+  sim::Player& player = world.addPlayer(config);
+  player.drives = sim::FactoryDrives(sim::BuildSbFile({.size = 8192}), {1, 1, 0}, {1, 1, 0});
+  return player;
+}
+
+// Test-name suffix for suites run on several Windows versions.
+inline std::string OsPresetName(const ::testing::TestParamInfo<sim::OsPreset>& info) {
+  switch (info.param) {
+    case sim::OsPreset::Windows2000:
+      return "Windows2000";
+    case sim::OsPreset::WindowsXP:
+      return "WindowsXP";
+    case sim::OsPreset::Server2003:
+      return "Server2003";
+    case sim::OsPreset::Vista:
+      return "Vista";
+    case sim::OsPreset::Windows7:
+      return "Windows7";
+    case sim::OsPreset::Windows10:
+      return "Windows10";
+  }
+  return "Unknown";
+}
+
+}  // namespace kx7::test
