@@ -50,6 +50,25 @@ class Library {
   // bootlet (7) rows to files in `folder`.
   void SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet);
 
+  // Steps of the update procedures.
+  bool SwitchPlayerToUpdater();
+  bool DownloadUpdaterOverHid();
+  // Finds the updater's mass-storage device at a drive letter, locks it and
+  // keeps it as the current device; null when there is none or it cannot be
+  // locked. The recovery update also records where it appeared.
+  DeviceSession* FindUpdaterDevice(bool recordDriveLetter);
+  void ReleaseCurrentDevice();
+  bool WriteSystemImage(std::size_t index);
+  bool VerifySystemImage(std::uint8_t tag);
+  bool ResetChip(DeviceSession& device);
+
+  // Whether the firmware file fits the player's first system drive. A
+  // player without that drive, or a firmware file that does not load,
+  // cannot be compared and counts as fitting.
+  bool ImageFitsDrive(const DeviceSession& device);
+  // Whether a player in ROM recovery mode answers over HID.
+  bool RecoveryDevicePresent();
+
   platform::Services services_;
   std::atomic<bool> busy_{false};
   std::unique_ptr<DeviceSession> currentDevice_;

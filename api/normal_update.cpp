@@ -1,0 +1,149 @@
+// The normal update: a running player is sent into its ROM's recovery mode,
+// given the updater over HID, found again as the updater's mass-storage
+// device, and its three firmware drives are rewritten and read back.
+#include <algorithm>
+
+#include "api/busy_guard.h"
+#include "api/library.h"
+#include "api/result_codes.h"
+#include "api/text_args.h"
+#include "device/commands.h"
+#include "device/drive_image.h"
+#include "firmware/fw_component.h"
+#include "firmware/hid_recovery.h"
+#include "host/autoplay_reject.h"
+#include "host/drive_letters.h"
+#include "host/player_scan.h"
+
+namespace kx7 {
+
+namespace {
+// The player reboots into its ROM's recovery mode.
+constexpr std::uint32_t kRecoveryEntryWaitMs = 15000;
+// The updater starts and the player comes back as a mass-storage device.
+constexpr std::uint32_t kUpdaterStartWaitMs = 15000;
+// The updater's volume settles after it was found and locked.
+constexpr std::uint32_t kUpdaterSettleWaitMs = 5000;
+// After a download the ROM hands over to the updater.
+constexpr std::uint32_t kAfterDownloadWaitMs = 5000;
+
+constexpr std::size_t kApplicationRows[] = {image_row::kApplicationImage1,
+                                            image_row::kApplicationImage2,
+                                            image_row::kApplicationImage3};
+}  // namespace
+
+bool Library::SwitchPlayerToUpdater() {
+  DeviceSession session(services_);
+  if (!session.OpenByDriveLetter(currentDriveLetter_) || session.Kind != DeviceKindPlayer)
+    return false;
+  return session.ResetToRecovery();
+}
+
+bool Library::DownloadUpdaterOverHid() {
+  // Every host this library knows of passes the system check.
+  const int os = ClassifyHostOs(services_);
+  if (os == 0 || os == 1) return false;
+  const auto device = HidRecoveryDevice::Create(services_);
+  device->Handle = device->FindRecoveryHidDevice();
+  if (device->Handle.isNull() || !device->ReadCaps() || !device->DownloadImage(images_))
+    return false;
+  services_.clock.sleep(kAfterDownloadWaitMs);
+  return true;
+}
+
+DeviceSession* Library::FindUpdaterDevice(bool recordDriveLetter) {
+  // A record left by an earlier failed update is dead weight, and its handle
+  // would keep the new lock from being taken: let it go first.
+  ReleaseCurrentDevice();
+  auto session = std::make_unique<DeviceSession>(services_);
+  const char letter = ForEachPresentLetter(services_, [&](char candidate) {
+    return session->OpenByDriveLetter(candidate) && session->Kind == DeviceKindUpdater;
+  });
+  if (letter == 0 || !session->LockVolume()) return nullptr;
+  if (recordDriveLetter) currentDriveLetter_ = letter;
+  currentDevice_ = std::move(session);
+  return currentDevice_.get();
+}
+
+void Library::ReleaseCurrentDevice() {
+  if (!currentDevice_) return;
+  if (currentDevice_->VolumeLocked) currentDevice_->UnlockVolume();
+  currentDevice_->Close();
+  currentDevice_.reset();
+}
+
+bool Library::WriteSystemImage(std::size_t index) {
+  if (!currentDevice_ || index >= std::size(kApplicationRows)) return false;
+  const std::uint8_t tag = images_[kApplicationRows[index]].DriveTag;
+  const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
+  if (component.FilePath.empty()) return false;
+  if (!EraseDrive(*currentDevice_, tag)) return false;
+  if (!SetDriveVersions(*currentDevice_, tag, component.ProductVersion,
+                        component.ComponentVersion))
+    return false;
+  std::vector<std::uint8_t> image;
+  if (!ReadImageFile(services_.files, component, image)) return false;
+  return WriteDriveImage(*currentDevice_, tag, image);
+}
+
+bool Library::VerifySystemImage(std::uint8_t tag) {
+  if (!currentDevice_) return false;
+  const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
+  if (component.FilePath.empty()) return false;
+  std::vector<std::uint8_t> image;
+  if (!ReadImageFile(services_.files, component, image)) return false;
+  std::vector<std::uint8_t> readBack;
+  if (!ReadDriveImage(*currentDevice_, images_, tag, readBack)) return false;
+  // A read-back shorter than the image cannot match.
+  if (readBack.size() < image.size() ||
+      !std::equal(image.begin(), image.end(), readBack.begin()))
+    return false;
+  // The rest of the last sector must read back as written: erased.
+  return std::all_of(readBack.begin() + static_cast<std::ptrdiff_t>(image.size()), readBack.end(),
+                     [](std::uint8_t b) { return b == 0xFF; });
+}
+
+bool Library::ResetChip(DeviceSession& device) {
+  CStChipReset reset;
+  if (!reset.Send(device.Io(), device.VolumeHandle)) return false;
+  // The chip is restarting: the handle is gone with it.
+  device.DropHandle();
+  return true;
+}
+
+int Library::DoNormalUpdate(const char* serial, const char* folder) {
+  InstallUserLocale();
+  // Held to every return, the busy one included: the player's volumes come
+  // and go during an update and must not start AutoPlay.
+  CAutoPlayReject autoPlay(services_);
+  autoPlay.RegisterInRunningObjectTable();
+  BusyGuard guard(busy_);
+  if (!guard.acquired()) return result::kBusy;
+  if (IsEmptyText(serial)) return result::kNormalBadSerial;
+  if (IsEmptyText(folder)) return result::kNormalEmptyFolder;
+
+  currentDriveLetter_ = FindDriveLetterForSerial(services_, serial);
+  if (currentDriveLetter_ == 0) return result::kNormalBadSerial;
+  SetFirmwarePaths(folder, true, false);
+
+  if (!SwitchPlayerToUpdater()) return result::kNormalSwitchFailed;
+  services_.clock.sleep(kRecoveryEntryWaitMs);
+  if (!DownloadUpdaterOverHid()) return result::kNormalDownloadFailed;
+  services_.clock.sleep(kUpdaterStartWaitMs);
+  // A missing updater shows up as a failure of the first write.
+  FindUpdaterDevice(false);
+  services_.clock.sleep(kUpdaterSettleWaitMs);
+
+  for (std::size_t index = 0; index < std::size(kApplicationRows); ++index)
+    if (!WriteSystemImage(index)) return result::kNormalWriteFailed;
+  for (std::size_t row : kApplicationRows)
+    if (!VerifySystemImage(images_[row].DriveTag)) return result::kNormalVerifyFailed;
+  if (!currentDevice_ || currentDevice_->Kind != DeviceKindUpdater)
+    return result::kNormalUpdaterGone;
+
+  ResetChip(*currentDevice_);
+  ReleaseCurrentDevice();
+  return result::kOk;
+}
+
+}  // namespace kx7
