@@ -11,10 +11,10 @@ std::array<std::uint8_t, 2> EncodeBcd(std::uint16_t decimal) {
   return {static_cast<std::uint8_t>(d3 << 4 | d2), static_cast<std::uint8_t>(d1 << 4 | d0)};
 }
 
-std::vector<std::uint8_t> BuildSbFile(const SbFileSpec& spec) {
-  std::vector<std::uint8_t> file(spec.size);
+std::vector<std::uint8_t> BuildSbFile(const SbFileSpec& recipe) {
+  std::vector<std::uint8_t> file(recipe.size);
   // Filler that differs from byte to byte and from file to file.
-  std::uint32_t state = spec.seed * 2654435761u + 12345u;
+  std::uint32_t state = recipe.seed * 2654435761u + 12345u;
   for (std::uint8_t& b : file) {
     state = state * 1103515245u + 12345u;
     b = static_cast<std::uint8_t>(state >> 16);
@@ -24,23 +24,23 @@ std::vector<std::uint8_t> BuildSbFile(const SbFileSpec& spec) {
     std::memcpy(&file[offset], bytes, std::min(length, file.size() - offset));
   };
 
-  put(0x14, spec.signature.data(), std::min<std::size_t>(spec.signature.size(), 4));
-  if (spec.newerLayout) {
+  put(0x14, recipe.signature.data(), std::min<std::size_t>(recipe.signature.size(), 4));
+  if (recipe.newerLayout) {
     put(0x34, "sgtl", 4);
   } else if (file.size() >= 0x38 && std::memcmp(&file[0x34], "sgtl", 4) == 0) {
     file[0x34] = 0;  // the filler must not fake the newer layout
   }
 
   std::array<std::array<std::uint8_t, 2>, 6> slots{};
-  if (spec.rawVersions) {
-    slots = *spec.rawVersions;
+  if (recipe.rawVersions) {
+    slots = *recipe.rawVersions;
   } else {
     for (int i = 0; i < 3; ++i) {
-      slots[i] = EncodeBcd(spec.productVersion[i]);
-      slots[3 + i] = EncodeBcd(spec.componentVersion[i]);
+      slots[i] = EncodeBcd(recipe.productVersion[i]);
+      slots[3 + i] = EncodeBcd(recipe.componentVersion[i]);
     }
   }
-  const std::size_t base = spec.newerLayout ? 0x40 : 0x18;
+  const std::size_t base = recipe.newerLayout ? 0x40 : 0x18;
   for (std::size_t i = 0; i < slots.size(); ++i) {
     // Each value sits at the start of a four-byte slot; the other two bytes
     // are not part of it.

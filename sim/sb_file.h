@@ -27,7 +27,7 @@ struct SbFileSpec {
   std::uint32_t seed = 1;  // varies the filler
 };
 
-std::vector<std::uint8_t> BuildSbFile(const SbFileSpec& spec);
+std::vector<std::uint8_t> BuildSbFile(const SbFileSpec& recipe);
 
 // Two bytes of four BCD digits, most significant first: 123 -> 01 23.
 std::array<std::uint8_t, 2> EncodeBcd(std::uint16_t decimal);
