@@ -32,12 +32,18 @@ void SetField(char (&field)[N], const char* text) {
 // The region texts the host knows; any other region byte shows as "0".
 const char* RegionText(int region) {
   switch (region) {
-    case 2: return "02";
-    case 37: return "37";
-    case 55: return "55";
-    case 93: return "93";
-    case 97: return "97";
-    default: return "0";
+    case 2:
+      return "02";
+    case 37:
+      return "37";
+    case 55:
+      return "55";
+    case 93:
+      return "93";
+    case 97:
+      return "97";
+    default:
+      return "0";
   }
 }
 

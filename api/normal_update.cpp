@@ -27,9 +27,8 @@ constexpr std::uint32_t kUpdaterSettleWaitMs = 5000;
 // After a download the ROM hands over to the updater.
 constexpr std::uint32_t kAfterDownloadWaitMs = 5000;
 
-constexpr std::size_t kApplicationRows[] = {image_row::kApplicationImage1,
-                                            image_row::kApplicationImage2,
-                                            image_row::kApplicationImage3};
+constexpr std::size_t kApplicationRows[] = {
+    image_row::kApplicationImage1, image_row::kApplicationImage2, image_row::kApplicationImage3};
 }  // namespace
 
 bool Library::SwitchPlayerToUpdater() {
@@ -78,8 +77,7 @@ bool Library::WriteSystemImage(std::size_t index) {
   const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
   if (component.FilePath.empty()) return false;
   if (!EraseDrive(*currentDevice_, tag)) return false;
-  if (!SetDriveVersions(*currentDevice_, tag, component.ProductVersion,
-                        component.ComponentVersion))
+  if (!SetDriveVersions(*currentDevice_, tag, component.ProductVersion, component.ComponentVersion))
     return false;
   std::vector<std::uint8_t> image;
   if (!ReadImageFile(services_.files, component, image)) return false;
@@ -95,8 +93,7 @@ bool Library::VerifySystemImage(std::uint8_t tag) {
   std::vector<std::uint8_t> readBack;
   if (!ReadDriveImage(*currentDevice_, images_, tag, readBack)) return false;
   // A read-back shorter than the image cannot match.
-  if (readBack.size() < image.size() ||
-      !std::equal(image.begin(), image.end(), readBack.begin()))
+  if (readBack.size() < image.size() || !std::equal(image.begin(), image.end(), readBack.begin()))
     return false;
   // The rest of the last sector must read back as written: erased.
   return std::all_of(readBack.begin() + static_cast<std::ptrdiff_t>(image.size()), readBack.end(),

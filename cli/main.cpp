@@ -43,20 +43,32 @@ void PrintUsage() {
 
 const char* NormalUpdateResultText(int code) {
   switch (code) {
-    case 0: return "update done";
-    case 2: return "switching the player to updater mode failed";
-    case 3: return "the library is busy";
-    case 4: return "downloading the updater failed";
-    case 6: return "writing a firmware image failed";
-    case 7: return "verifying a firmware image failed";
-    case 8: return "the updater went away";
-    case 10: return "no player with that serial";
-    case 11: return "no firmware folder";
-    default: return "unexpected result";
+    case 0:
+      return "update done";
+    case 2:
+      return "switching the player to updater mode failed";
+    case 3:
+      return "the library is busy";
+    case 4:
+      return "downloading the updater failed";
+    case 6:
+      return "writing a firmware image failed";
+    case 7:
+      return "verifying a firmware image failed";
+    case 8:
+      return "the updater went away";
+    case 10:
+      return "no player with that serial";
+    case 11:
+      return "no firmware folder";
+    default:
+      return "unexpected result";
   }
 }
 
-double Seconds(std::uint64_t ms) { return static_cast<double>(ms) / 1000.0; }
+double Seconds(std::uint64_t ms) {
+  return static_cast<double>(ms) / 1000.0;
+}
 
 // Prints the phases of an operation as the world sees them happen.
 class PhasePrinter {
@@ -126,12 +138,12 @@ void ShowDriveTable(const kx7::DeviceSession& session) {
   for (const auto& [tag, entry] : session.Drives) {
     const auto tagName = kx7::DriveTagNames().find(tag);
     const auto typeName = kx7::DriveTypeNames().find(entry.DriveType);
-    std::printf("    0x%02X %-5u %-32s %-20s %10llu %6u %u.%02u.%u\n", tag, entry.DriveNumber,
-                tagName == kx7::DriveTagNames().end() ? "?" : std::string(tagName->second).c_str(),
-                typeName == kx7::DriveTypeNames().end() ? "?"
-                                                        : std::string(typeName->second).c_str(),
-                static_cast<unsigned long long>(entry.SizeInBytes), entry.SectorSize,
-                entry.Version[0], entry.Version[1], entry.Version[2]);
+    std::printf(
+        "    0x%02X %-5u %-32s %-20s %10llu %6u %u.%02u.%u\n", tag, entry.DriveNumber,
+        tagName == kx7::DriveTagNames().end() ? "?" : std::string(tagName->second).c_str(),
+        typeName == kx7::DriveTypeNames().end() ? "?" : std::string(typeName->second).c_str(),
+        static_cast<unsigned long long>(entry.SizeInBytes), entry.SectorSize, entry.Version[0],
+        entry.Version[1], entry.Version[2]);
   }
 }
 
@@ -149,8 +161,8 @@ void ShowPlayers(kx7::sim::World& world, kx7::Library& library) {
     std::printf("  at %c: device kind %d, protocol %d, chip 0x%04X, ROM 0x%04X, media type %d\n",
                 letter, session.Kind, session.ProtocolVersion, session.ChipMajorRevId,
                 session.RomRevId, session.MediaType);
-    std::printf("    volume: %u sectors of %u bytes, %s\n", session.SectorCount,
-                session.SectorSize, session.FileSystemName.data());
+    std::printf("    volume: %u sectors of %u bytes, %s\n", session.SectorCount, session.SectorSize,
+                session.FileSystemName.data());
     ShowDriveTable(session);
     session.Close();
   }
@@ -184,7 +196,10 @@ int Update(kx7::sim::World& world, kx7::Library& library, const std::string& ser
   std::printf("firmware file: %s (result %d)\n", localCode == 0 ? local : "-", localCode);
   const int need = library.NeedRecovery(serial.c_str(), folder.c_str());
   std::printf("recovery needed: %s (result %d)\n\n",
-              need == 0 ? "yes" : need == 1 ? "no" : "?", need);
+              need == 0   ? "yes"
+              : need == 1 ? "no"
+                          : "?",
+              need);
 
   std::printf("normal update of %s:\n", serial.c_str());
   const std::uint64_t start = world.clock().now();
@@ -198,8 +213,7 @@ int Update(kx7::sim::World& world, kx7::Library& library, const std::string& ser
 
   // Like an updater application, give the player a moment to restart.
   char list[26];
-  for (int second = 0; second < 30 && library.MSCDeviceList(list) == 0; ++second)
-    world.sleep(1000);
+  for (int second = 0; second < 30 && library.MSCDeviceList(list) == 0; ++second) world.sleep(1000);
   ShowDeviceInfo(library, serial);
   return code == 0 ? 0 : 1;
 }

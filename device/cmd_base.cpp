@@ -54,7 +54,9 @@ bool CStDdiCmdBase::Send(platform::VolumeIo& io, platform::Handle device) {
   return false;
 }
 
-std::uint8_t* CStDdiCmdBase::ResponseData() { return Request ? Request.get() + kOffData : nullptr; }
+std::uint8_t* CStDdiCmdBase::ResponseData() {
+  return Request ? Request.get() + kOffData : nullptr;
+}
 
 const std::uint8_t* CStDdiCmdBase::ResponseData() const {
   return Request ? Request.get() + kOffData : nullptr;

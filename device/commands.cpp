@@ -47,8 +47,8 @@ bool CStScsiInquiry::FieldEquals(std::uint32_t offset, std::string_view text) co
   std::array<std::uint8_t, kLength> field{};
   if (text.size() > field.size() || !ReadBytes(offset, std::span(field).first(text.size())))
     return false;
-  return EqualsIgnoreCase(std::string_view(reinterpret_cast<const char*>(field.data()), text.size()),
-                          text);
+  return EqualsIgnoreCase(
+      std::string_view(reinterpret_cast<const char*>(field.data()), text.size()), text);
 }
 
 bool CStGetProtocolVersion::BuildRequest() {
@@ -64,15 +64,16 @@ bool CStGetProtocolVersion::GetProtocolVersion(std::int32_t& version) const {
 }
 
 bool CStGetLogicalMediaInfo::BuildRequest() {
-  std::uint8_t* cdb =
-      VendorCdb(AllocateRequest(kDataIn, TimeoutSeconds), opcode::kVendorIn,
-                opcode::kGetLogicalMediaInfo);
+  std::uint8_t* cdb = VendorCdb(AllocateRequest(kDataIn, TimeoutSeconds), opcode::kVendorIn,
+                                opcode::kGetLogicalMediaInfo);
   if (!cdb) return false;
   cdb[2] = static_cast<std::uint8_t>(InfoType);
   return true;
 }
 
-bool CStGetLogicalMediaInfo::GetValue(std::uint8_t& value) const { return ReadByte(0, value); }
+bool CStGetLogicalMediaInfo::GetValue(std::uint8_t& value) const {
+  return ReadByte(0, value);
+}
 
 bool CStGetLogicalMediaInfo::GetMediaType(std::uint8_t& mediaType) const {
   return InfoType == info_type::kMediaType && ReadByte(0, mediaType);
@@ -83,14 +84,18 @@ bool CStGetChipMajorRevId::BuildRequest() {
                    opcode::kGetChipMajorRevId) != nullptr;
 }
 
-bool CStGetChipMajorRevId::GetChipMajorRevId(std::uint16_t& id) const { return ReadBe16(0, id); }
+bool CStGetChipMajorRevId::GetChipMajorRevId(std::uint16_t& id) const {
+  return ReadBe16(0, id);
+}
 
 bool CStGetROMRevId::BuildRequest() {
   return VendorCdb(AllocateRequest(kDataIn, TimeoutSeconds), opcode::kVendorIn,
                    opcode::kGetROMRevId) != nullptr;
 }
 
-bool CStGetROMRevId::GetROMRevId(std::uint16_t& id) const { return ReadBe16(0, id); }
+bool CStGetROMRevId::GetROMRevId(std::uint16_t& id) const {
+  return ReadBe16(0, id);
+}
 
 bool CStGetLogicalTable::BuildRequest() {
   std::uint8_t* cdb = VendorCdb(AllocateRequest(kDataIn, TimeoutSeconds), opcode::kVendorIn,
@@ -100,7 +105,9 @@ bool CStGetLogicalTable::BuildRequest() {
   return true;
 }
 
-bool CStGetLogicalTable::GetEntryCount(std::uint16_t& count) const { return ReadBe16(0, count); }
+bool CStGetLogicalTable::GetEntryCount(std::uint16_t& count) const {
+  return ReadBe16(0, count);
+}
 
 bool CStGetLogicalTable::GetEntry(std::uint32_t index, DriveTableEntry& entry) const {
   if (index >= EntryCount) return false;
@@ -144,7 +151,9 @@ bool CStReadCapacity::GetLastLogicalBlockAddress(std::uint32_t& lba) const {
   return ReadBe32(0, lba);
 }
 
-bool CStReadCapacity::GetBlockLength(std::uint32_t& length) const { return ReadBe32(4, length); }
+bool CStReadCapacity::GetBlockLength(std::uint32_t& length) const {
+  return ReadBe32(4, length);
+}
 
 bool CStReadLogicalDriveSector::BuildRequest() {
   std::uint8_t* cdb = VendorCdb(AllocateRequest(kDataIn, TimeoutSeconds), opcode::kVendorIn,
@@ -159,8 +168,8 @@ bool CStReadLogicalDriveSector::BuildRequest() {
 bool CStWriteLogicalDriveSector::BuildRequest() {
   // The only command with a timeout of its own: the last chunk of an image is
   // given less time than the rest.
-  std::uint8_t* cdb = VendorCdb(AllocateRequest(kDataOut, WriteTimeoutSeconds),
-                                opcode::kVendorOut, opcode::kWriteLogicalDriveSector);
+  std::uint8_t* cdb = VendorCdb(AllocateRequest(kDataOut, WriteTimeoutSeconds), opcode::kVendorOut,
+                                opcode::kWriteLogicalDriveSector);
   if (!cdb) return false;
   cdb[2] = DriveNumber;
   PutBe64(cdb + 3, StartSector);

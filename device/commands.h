@@ -39,9 +39,9 @@ inline constexpr std::uint8_t kResetToRecovery = 0x42;
 
 // Info types of the media and drive information queries.
 namespace info_type {
-inline constexpr std::uint32_t kMediaType = 6;      // logical media: media type byte
-inline constexpr std::uint32_t kMediaPresent = 9;   // logical media: non-zero flag
-inline constexpr std::uint32_t kSectorSize = 0;     // logical drive: u32
+inline constexpr std::uint32_t kMediaType = 6;         // logical media: media type byte
+inline constexpr std::uint32_t kMediaPresent = 9;      // logical media: non-zero flag
+inline constexpr std::uint32_t kSectorSize = 0;        // logical drive: u32
 inline constexpr std::uint32_t kComponentVersion = 7;  // logical drive: version triple
 inline constexpr std::uint32_t kProductVersion = 8;    // logical drive: version triple
 }  // namespace info_type
@@ -204,8 +204,8 @@ class CStAllocateLogicalMedia : public CStDdiCmdBase {
 
 class CStSetLogicalDriveInfo : public CStDdiCmdBase {
  public:
-  CStSetLogicalDriveInfo(std::uint8_t driveNumber, std::uint32_t infoType,
-                         std::uint8_t byteValue, VersionTriple versionValue)
+  CStSetLogicalDriveInfo(std::uint8_t driveNumber, std::uint32_t infoType, std::uint8_t byteValue,
+                         VersionTriple versionValue)
       : CStDdiCmdBase(16, 0),
         DriveNumber(driveNumber),
         InfoType(infoType),

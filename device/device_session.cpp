@@ -17,7 +17,9 @@ constexpr std::uint32_t kNotifyFlags = platform::kShcnfPathA | platform::kShcnfF
 
 DeviceSession::DeviceSession(const platform::Services& services) : services_(services) {}
 
-DeviceSession::~DeviceSession() { Close(); }
+DeviceSession::~DeviceSession() {
+  Close();
+}
 
 std::string DeviceSession::RootPath() const {
   // The shell reads the path as a C string: with no letter (a session on a
@@ -124,8 +126,7 @@ bool DeviceSession::ReadDeviceInfo() {
 
   const std::string name = Io().fileSystemName(RootPath());
   FileSystemName.fill(0);
-  std::memcpy(FileSystemName.data(), name.data(),
-              std::min(name.size(), FileSystemName.size() - 1));
+  std::memcpy(FileSystemName.data(), name.data(), std::min(name.size(), FileSystemName.size() - 1));
   return true;
 }
 

@@ -30,8 +30,8 @@ const std::map<std::uint8_t, std::string_view>& DriveTagNames() {
 
 const std::map<std::int32_t, std::string_view>& DriveTypeNames() {
   static const std::map<std::int32_t, std::string_view> names = {
-      {DriveTypeInvalid, "DriveTypeInvalid"},   {DriveTypeData, "DriveTypeData"},
-      {DriveTypeSystem, "DriveTypeSystem"},     {DriveTypeHiddenData, "DriveTypeHiddenData"},
+      {DriveTypeInvalid, "DriveTypeInvalid"},         {DriveTypeData, "DriveTypeData"},
+      {DriveTypeSystem, "DriveTypeSystem"},           {DriveTypeHiddenData, "DriveTypeHiddenData"},
       {DriveTypeNonVolatile, "DriveTypeNonVolatile"}, {DriveTypeUnknown, "DriveTypeUnknown"},
       {DriveTypeLbanand, "DriveTypeLbanand"},
   };

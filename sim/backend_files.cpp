@@ -51,7 +51,9 @@ class SimInputFile final : public platform::InputFile {
 
 }  // namespace
 
-std::string SimFileSystem::modulePath() { return world_.modulePath_; }
+std::string SimFileSystem::modulePath() {
+  return world_.modulePath_;
+}
 
 bool SimFileSystem::createDirectory(std::string_view path) {
   const Location where = Resolve(world_, path);
@@ -63,8 +65,10 @@ bool SimFileSystem::createDirectory(std::string_view path) {
          !world_.files_.hasFile(path) && world_.files_.hasDirectory(parent);
     if (ok) world_.files_.addDirectory(path);
   }
-  world_.transcript_.add(Event{.kind = EventKind::Directory, .time = world_.clock_.now(),
-                               .target = std::string(path), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::Directory,
+                               .time = world_.clock_.now(),
+                               .target = std::string(path),
+                               .ok = ok});
   return ok;
 }
 
@@ -94,8 +98,11 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view 
     ok = !world_.files_.hasFile(to) && world_.files_.hasDirectory(ParentPath(to));
     if (ok) world_.files_.addFile(to, *bytes);
   }
-  world_.transcript_.add(Event{.kind = EventKind::FileCopy, .time = world_.clock_.now(),
-                               .target = std::string(from), .name = std::string(to), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::FileCopy,
+                               .time = world_.clock_.now(),
+                               .target = std::string(from),
+                               .name = std::string(to),
+                               .ok = ok});
   return ok;
 }
 

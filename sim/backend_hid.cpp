@@ -19,16 +19,20 @@ platform::Handle SimHid::open(std::string_view devicePath) {
     break;
   }
   const platform::Handle handle = found ? world_.newHandle(target) : platform::Handle::invalid();
-  world_.transcript_.add(Event{.kind = EventKind::Open, .time = world_.clock_.now(),
-                               .target = std::string(devicePath), .value = handle.value(),
+  world_.transcript_.add(Event{.kind = EventKind::Open,
+                               .time = world_.clock_.now(),
+                               .target = std::string(devicePath),
+                               .value = handle.value(),
                                .ok = found});
   return handle;
 }
 
 void SimHid::close(platform::Handle handle) {
   World::Target* t = world_.target(handle);
-  world_.transcript_.add(Event{.kind = EventKind::Close, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .value = handle.value(),
+  world_.transcript_.add(Event{.kind = EventKind::Close,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .value = handle.value(),
                                .ok = t != nullptr});
   world_.handles_.erase(handle.value());
 }
@@ -43,11 +47,14 @@ bool SimHid::readCaps(platform::Handle handle, platform::HidCaps& caps, std::uin
     caps.usage = 0x0001;
     caps.inputReportByteLength = p ? p->config.hidInputReportLength : 9;
     caps.outputReportByteLength = p ? p->config.hidOutputReportLength : 0;
-    status = world_.faults_.hidCapsStatusFails() ? 0xC0110001u  // HIDP_STATUS_INVALID_PREPARSED_DATA
-                                                 : platform::kHidpStatusSuccess;
+    status = world_.faults_.hidCapsStatusFails()
+                 ? 0xC0110001u  // HIDP_STATUS_INVALID_PREPARSED_DATA
+                 : platform::kHidpStatusSuccess;
   }
-  world_.transcript_.add(Event{.kind = EventKind::HidCaps, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::HidCaps,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .ok = ok});
   return ok;
 }
 
@@ -59,11 +66,14 @@ bool SimHid::writeReport(platform::Handle handle, std::span<const std::uint8_t> 
   const bool ok = p && p->mode == PlayerMode::RomRecovery &&
                   report.size() == p->config.hidOutputReportLength &&
                   !world_.faults_.hidReportFails(k);
-  world_.transcript_.add(Event{.kind = EventKind::HidReport, .time = world_.clock_.now(),
+  world_.transcript_.add(Event{.kind = EventKind::HidReport,
+                               .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
                                .bytes = {report.begin(), report.end()},
-                               .length = static_cast<std::uint32_t>(report.size()), .ok = ok});
-  if (ok && p->receiveHidReport(report)) world_.onDownloadComplete(static_cast<std::size_t>(t->player));
+                               .length = static_cast<std::uint32_t>(report.size()),
+                               .ok = ok});
+  if (ok && p->receiveHidReport(report))
+    world_.onDownloadComplete(static_cast<std::size_t>(t->player));
   return ok;
 }
 

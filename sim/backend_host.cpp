@@ -7,8 +7,11 @@ namespace kx7::sim {
 
 void SimHostServices::changeNotify(std::uint32_t events, std::uint32_t flags,
                                    std::string_view path) {
-  world_.transcript_.add(Event{.kind = EventKind::Notify, .time = world_.clock_.now(),
-                               .target = std::string(path), .length = flags, .value = events});
+  world_.transcript_.add(Event{.kind = EventKind::Notify,
+                               .time = world_.clock_.now(),
+                               .target = std::string(path),
+                               .length = flags,
+                               .value = events});
 }
 
 platform::HResult SimHostServices::registerRunningObject(const platform::Guid&,
@@ -26,8 +29,8 @@ platform::HResult SimHostServices::registerRunningObject(const platform::Guid&,
 platform::HResult SimHostServices::revokeRunningObject(std::uint32_t cookie) {
   const auto it = world_.runningObjects_.find(cookie);
   const bool found = it != world_.runningObjects_.end();
-  world_.transcript_.add(Event{.kind = EventKind::RotRevoke, .time = world_.clock_.now(),
-                               .value = cookie, .ok = found});
+  world_.transcript_.add(Event{
+      .kind = EventKind::RotRevoke, .time = world_.clock_.now(), .value = cookie, .ok = found});
   if (!found) return static_cast<platform::HResult>(0x800401E3);  // MK_E_UNAVAILABLE
   platform::ComUnknown* object = it->second;
   world_.runningObjects_.erase(it);
@@ -38,8 +41,8 @@ platform::HResult SimHostServices::revokeRunningObject(std::uint32_t cookie) {
 std::string SimHostServices::classIdText(const platform::Guid& id) {
   char text[40];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id.data1,
-                id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3],
-                id.data4[4], id.data4[5], id.data4[6], id.data4[7]);
+                id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4],
+                id.data4[5], id.data4[6], id.data4[7]);
   return text;
 }
 
@@ -51,8 +54,12 @@ std::string SimHostServices::toAnsi(const char16_t* text) {
   return out;
 }
 
-platform::OsVersion SimHostServices::osVersion() { return world_.osVersion_; }
+platform::OsVersion SimHostServices::osVersion() {
+  return world_.osVersion_;
+}
 
-void SimHostServices::sleep(std::uint32_t milliseconds) { world_.sleep(milliseconds); }
+void SimHostServices::sleep(std::uint32_t milliseconds) {
+  world_.sleep(milliseconds);
+}
 
 }  // namespace kx7::sim

@@ -23,8 +23,8 @@ std::optional<platform::RegistryKey> SimRegistry::createKey(platform::RegistryRo
     return std::nullopt;
   world_.registry_.createKey(root, path);
   const std::uintptr_t handle = next_++;
-  keys_[handle] = OpenKey{root, text, platform::registry_access::kSetValue |
-                                          platform::registry_access::kQueryValue};
+  keys_[handle] = OpenKey{
+      root, text, platform::registry_access::kSetValue | platform::registry_access::kQueryValue};
   return platform::RegistryKey{handle};
 }
 
@@ -34,7 +34,8 @@ bool SimRegistry::queryValue(platform::RegistryKey key, std::string_view name,
   if (it == keys_.end() || !(it->second.access & platform::registry_access::kQueryValue))
     return false;
   if (world_.faults_.registryQueryFails(std::string(name))) return false;
-  const RegistryStore::Value* value = world_.registry_.value(it->second.root, it->second.path, name);
+  const RegistryStore::Value* value =
+      world_.registry_.value(it->second.root, it->second.path, name);
   if (!value || value->data.size() > buffer.size()) return false;  // ERROR_MORE_DATA
   std::memcpy(buffer.data(), value->data.data(), value->data.size());
   length = static_cast<std::uint32_t>(value->data.size());
@@ -44,23 +45,27 @@ bool SimRegistry::queryValue(platform::RegistryKey key, std::string_view name,
 bool SimRegistry::setValue(platform::RegistryKey key, std::string_view name,
                            platform::RegistryType type, std::span<const std::uint8_t> data) {
   const auto it = keys_.find(key.value);
-  const bool ok = it != keys_.end() &&
-                  (it->second.access & platform::registry_access::kSetValue) &&
+  const bool ok = it != keys_.end() && (it->second.access & platform::registry_access::kSetValue) &&
                   !world_.faults_.registryWriteFails(it->second.path);
   if (ok)
     world_.registry_.setValue(it->second.root, it->second.path, name, type,
                               {data.begin(), data.end()});
-  const std::string root =
-      it == keys_.end() ? ""
-      : it->second.root == platform::RegistryRoot::LocalMachine ? "HKLM\\" : "HKCU\\";
-  world_.transcript_.add(Event{.kind = EventKind::RegistryWrite, .time = world_.clock_.now(),
+  const std::string root = it == keys_.end()                                         ? ""
+                           : it->second.root == platform::RegistryRoot::LocalMachine ? "HKLM\\"
+                                                                                     : "HKCU\\";
+  world_.transcript_.add(Event{.kind = EventKind::RegistryWrite,
+                               .time = world_.clock_.now(),
                                .target = it == keys_.end() ? "" : root + it->second.path,
-                               .name = std::string(name), .bytes = {data.begin(), data.end()},
+                               .name = std::string(name),
+                               .bytes = {data.begin(), data.end()},
                                .length = it == keys_.end() ? 0 : it->second.access,
-                               .value = static_cast<std::uint64_t>(type), .ok = ok});
+                               .value = static_cast<std::uint64_t>(type),
+                               .ok = ok});
   return ok;
 }
 
-void SimRegistry::closeKey(platform::RegistryKey key) { keys_.erase(key.value); }
+void SimRegistry::closeKey(platform::RegistryKey key) {
+  keys_.erase(key.value);
+}
 
 }  // namespace kx7::sim

@@ -61,7 +61,9 @@ char LetterOfRoot(std::string_view root) {
 
 }  // namespace
 
-std::uint32_t SimVolumeIo::logicalDriveMask() { return world_.logicalDriveMask(); }
+std::uint32_t SimVolumeIo::logicalDriveMask() {
+  return world_.logicalDriveMask();
+}
 
 platform::DriveType SimVolumeIo::driveType(std::string_view rootPath) {
   const char letter = LetterOfRoot(rootPath);
@@ -117,16 +119,20 @@ platform::Handle SimVolumeIo::openDevice(std::string_view path) {
     }
   }
   const platform::Handle handle = found ? world_.newHandle(target) : platform::Handle::invalid();
-  world_.transcript_.add(Event{.kind = EventKind::Open, .time = world_.clock_.now(),
-                               .target = std::string(path), .value = handle.value(),
+  world_.transcript_.add(Event{.kind = EventKind::Open,
+                               .time = world_.clock_.now(),
+                               .target = std::string(path),
+                               .value = handle.value(),
                                .ok = found});
   return handle;
 }
 
 void SimVolumeIo::closeHandle(platform::Handle handle) {
   World::Target* t = world_.target(handle);
-  world_.transcript_.add(Event{.kind = EventKind::Close, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .value = handle.value(),
+  world_.transcript_.add(Event{.kind = EventKind::Close,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .value = handle.value(),
                                .ok = t != nullptr});
   world_.handles_.erase(handle.value());
 }
@@ -172,9 +178,12 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
     return finish("not-delivered", false, false);  // the device has left the bus
 
   switch (world_.faults_.onScsi(cdb.data(), cdb.size())) {
-    case Faults::ScsiAction::NotDelivered: return finish("not-delivered", false, false);
-    case Faults::ScsiAction::CheckCondition: return finish("check-condition", true, false);
-    case Faults::ScsiAction::None: break;
+    case Faults::ScsiAction::NotDelivered:
+      return finish("not-delivered", false, false);
+    case Faults::ScsiAction::CheckCondition:
+      return finish("check-condition", true, false);
+    case Faults::ScsiAction::None:
+      break;
   }
 
   if (!toPlayer) {
@@ -196,11 +205,11 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
   if (result.good && cdb[0] == 0xC0 && cdb[1] == 0x13) {
     if (const SimDrive* drive = player->driveByNumber(cdb[2])) {
       if (const auto at = world_.faults_.driveReadCorruption(drive->tag)) {
-        const std::uint64_t start =
-            (std::uint64_t{cdb[3]} << 56 | std::uint64_t{cdb[4]} << 48 | std::uint64_t{cdb[5]} << 40 |
-             std::uint64_t{cdb[6]} << 32 | std::uint64_t{cdb[7]} << 24 | std::uint64_t{cdb[8]} << 16 |
-             std::uint64_t{cdb[9]} << 8 | cdb[10]) *
-            drive->sectorSize;
+        const std::uint64_t start = (std::uint64_t{cdb[3]} << 56 | std::uint64_t{cdb[4]} << 48 |
+                                     std::uint64_t{cdb[5]} << 40 | std::uint64_t{cdb[6]} << 32 |
+                                     std::uint64_t{cdb[7]} << 24 | std::uint64_t{cdb[8]} << 16 |
+                                     std::uint64_t{cdb[9]} << 8 | cdb[10]) *
+                                    drive->sectorSize;
         if (*at >= start && *at < start + data.size()) data[*at - start] ^= 0x5A;
       }
     }
@@ -215,8 +224,10 @@ bool SimVolumeIo::lockVolume(platform::Handle handle) {
   bool ok = t && t->kind != World::TargetKind::HidDevice &&
             (t->player < 0 || world_.livePlayer(*t)) && !world_.faults_.takeLockRefusal();
   if (ok) t->locked = true;
-  world_.transcript_.add(Event{.kind = EventKind::Lock, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::Lock,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .ok = ok});
   return ok;
 }
 
@@ -225,16 +236,20 @@ bool SimVolumeIo::unlockVolume(platform::Handle handle) {
   bool ok = t && t->locked && (t->player < 0 || world_.livePlayer(*t)) &&
             !world_.faults_.takeUnlockRefusal();
   if (ok) t->locked = false;
-  world_.transcript_.add(Event{.kind = EventKind::Unlock, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::Unlock,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::dismountVolume(platform::Handle handle) {
   World::Target* t = world_.target(handle);
   bool ok = t && (t->player < 0 || world_.livePlayer(*t)) && !world_.faults_.takeDismountRefusal();
-  world_.transcript_.add(Event{.kind = EventKind::Dismount, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::Dismount,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .ok = ok});
   return ok;
 }
 
@@ -252,25 +267,31 @@ bool SimVolumeIo::driveGeometry(platform::Handle handle, platform::DiskGeometry&
     geometry.mediaType = 11;  // RemovableMedia
     geometry.bytesPerSector = data->sectorSize;
   }
-  world_.transcript_.add(Event{.kind = EventKind::Geometry, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::Geometry,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
   World::Target* t = world_.target(handle);
   const bool ok = t && world_.livePlayer(*t);
-  world_.transcript_.add(Event{.kind = EventKind::DeleteLayout, .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(), .ok = ok});
+  world_.transcript_.add(Event{.kind = EventKind::DeleteLayout,
+                               .time = world_.clock_.now(),
+                               .target = t ? t->path : std::string(),
+                               .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::uint8_t> layout) {
   World::Target* t = world_.target(handle);
   const bool ok = t && world_.livePlayer(*t) && layout.size() == 136;
-  world_.transcript_.add(Event{.kind = EventKind::SetLayout, .time = world_.clock_.now(),
+  world_.transcript_.add(Event{.kind = EventKind::SetLayout,
+                               .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
-                               .bytes = {layout.begin(), layout.end()}, .ok = ok});
+                               .bytes = {layout.begin(), layout.end()},
+                               .ok = ok});
   return ok;
 }
 
@@ -281,10 +302,12 @@ bool SimVolumeIo::readAt(platform::Handle handle, std::uint64_t offset,
   SimDrive* data = p ? p->dataDrive() : nullptr;
   const bool ok = data && offset + out.size() <= data->sizeBytes;
   if (ok) data->media.read(offset, out);
-  world_.transcript_.add(Event{.kind = EventKind::Read, .time = world_.clock_.now(),
+  world_.transcript_.add(Event{.kind = EventKind::Read,
+                               .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
                                .length = static_cast<std::uint32_t>(out.size()),
-                               .value = offset, .ok = ok});
+                               .value = offset,
+                               .ok = ok});
   return ok;
 }
 
@@ -295,10 +318,12 @@ bool SimVolumeIo::writeAt(platform::Handle handle, std::uint64_t offset,
   SimDrive* data = p ? p->dataDrive() : nullptr;
   const bool ok = data && offset + bytes.size() <= data->sizeBytes;
   if (ok) data->media.write(offset, bytes);
-  world_.transcript_.add(Event{.kind = EventKind::Write, .time = world_.clock_.now(),
+  world_.transcript_.add(Event{.kind = EventKind::Write,
+                               .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
                                .length = static_cast<std::uint32_t>(bytes.size()),
-                               .value = offset, .ok = ok});
+                               .value = offset,
+                               .ok = ok});
   return ok;
 }
 

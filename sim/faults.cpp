@@ -6,8 +6,8 @@
 
 namespace kx7::sim {
 
-void Faults::failScsi(std::uint8_t opcode, std::optional<std::uint8_t> operation,
-                      std::uint32_t nth, std::uint32_t times) {
+void Faults::failScsi(std::uint8_t opcode, std::optional<std::uint8_t> operation, std::uint32_t nth,
+                      std::uint32_t times) {
   scsiRules_.push_back({opcode, operation, nth, times, ScsiAction::NotDelivered});
 }
 

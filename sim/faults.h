@@ -52,7 +52,9 @@ class Faults {
 
   // Registry: opening a key whose path contains this text fails; reading a
   // value of this name fails.
-  void failRegistryOpen(std::string pathFragment) { regOpenFails_.push_back(std::move(pathFragment)); }
+  void failRegistryOpen(std::string pathFragment) {
+    regOpenFails_.push_back(std::move(pathFragment));
+  }
   void failRegistryQuery(std::string valueName) { regQueryFails_.push_back(std::move(valueName)); }
   // RegCreateKeyA of a path containing this text fails (RegOpenKeyExA still
   // works); writing any value under such a key fails (no rights to it).
@@ -78,7 +80,9 @@ class Faults {
   bool hidOpenFails() const { return hidOpenFails_; }
   bool hidCapsFails() const { return hidCapsFails_; }
   bool hidCapsStatusFails() const { return hidCapsStatusFails_; }
-  bool hidReportFails(std::uint32_t k) const { return hidReportFailsAt_ != 0 && k == hidReportFailsAt_; }
+  bool hidReportFails(std::uint32_t k) const {
+    return hidReportFailsAt_ != 0 && k == hidReportFailsAt_;
+  }
   bool fileOpenFails(const std::string& path) const;
   std::optional<std::uint64_t> shrunkSize(const std::string& path) const;
   bool fileCopyFails(const std::string& destination) const;

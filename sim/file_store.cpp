@@ -34,9 +34,13 @@ void FileStore::addFile(std::string_view path, std::string_view text) {
   addFile(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
-void FileStore::removeFile(std::string_view path) { files_.erase(NormalPath(path)); }
+void FileStore::removeFile(std::string_view path) {
+  files_.erase(NormalPath(path));
+}
 
-bool FileStore::hasFile(std::string_view path) const { return files_.count(NormalPath(path)) != 0; }
+bool FileStore::hasFile(std::string_view path) const {
+  return files_.count(NormalPath(path)) != 0;
+}
 
 const std::vector<std::uint8_t>* FileStore::file(std::string_view path) const {
   const auto it = files_.find(NormalPath(path));

@@ -9,11 +9,15 @@ namespace {
 
 // The simulator decodes the wire with helpers of its own, so that it checks
 // the library's byte order instead of sharing it.
-std::uint16_t Be16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+std::uint16_t Be16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 std::uint32_t Be32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
 }
-std::uint64_t Be64(const std::uint8_t* p) { return std::uint64_t{Be32(p)} << 32 | Be32(p + 4); }
+std::uint64_t Be64(const std::uint8_t* p) {
+  return std::uint64_t{Be32(p)} << 32 | Be32(p + 4);
+}
 std::uint32_t Le32(const std::uint8_t* p) {
   return std::uint32_t{p[3]} << 24 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[1]} << 8 | p[0];
 }
@@ -43,10 +47,14 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 // Sizes the device gives drives allocated with size 0.
 std::uint64_t DefaultSizeForTag(std::uint8_t tag) {
   switch (tag) {
-    case 0x0A: return 64 * kMiB;
-    case 0x0B: return 1 * kMiB;
-    case 0x0C: return 256 * 1024;
-    default: return 1 * kMiB;
+    case 0x0A:
+      return 64 * kMiB;
+    case 0x0B:
+      return 1 * kMiB;
+    case 0x0C:
+      return 256 * 1024;
+    default:
+      return 1 * kMiB;
   }
 }
 
@@ -54,11 +62,16 @@ std::uint64_t DefaultSizeForTag(std::uint8_t tag) {
 
 const char* ToString(PlayerMode mode) {
   switch (mode) {
-    case PlayerMode::Normal: return "normal";
-    case PlayerMode::RomRecovery: return "rom-recovery";
-    case PlayerMode::Updater: return "updater";
-    case PlayerMode::Restarting: return "restarting";
-    case PlayerMode::Unplugged: return "unplugged";
+    case PlayerMode::Normal:
+      return "normal";
+    case PlayerMode::RomRecovery:
+      return "rom-recovery";
+    case PlayerMode::Updater:
+      return "updater";
+    case PlayerMode::Restarting:
+      return "restarting";
+    case PlayerMode::Unplugged:
+      return "unplugged";
   }
   return "unknown";
 }
@@ -76,8 +89,8 @@ std::vector<SimDrive> FactoryDrives(const std::vector<std::uint8_t>& firmware, T
     std::uint32_t sectorSize;
   };
   static constexpr Layout kLayout[] = {
-      {0, 0, 0x0A, 64 * kMiB, 512},   {1, 2, 0x0B, 1 * kMiB, 512},  {2, 1, 0x50, 2 * kMiB, 2048},
-      {3, 1, 0x60, 2 * kMiB, 2048},   {4, 1, 0x70, 2 * kMiB, 2048}, {5, 5, 0xA0, 256 * 1024, 2048},
+      {0, 0, 0x0A, 64 * kMiB, 512},   {1, 2, 0x0B, 1 * kMiB, 512},   {2, 1, 0x50, 2 * kMiB, 2048},
+      {3, 1, 0x60, 2 * kMiB, 2048},   {4, 1, 0x70, 2 * kMiB, 2048},  {5, 5, 0xA0, 256 * 1024, 2048},
       {6, 1, 0xFF, 512 * 1024, 2048}, {8, 2, 0x0C, 256 * 1024, 512},
   };
   std::vector<SimDrive> drives;
@@ -156,8 +169,7 @@ ScsiResult Player::execute(std::span<const std::uint8_t> cdb, bool dataIn,
       return kGood;
     case 0x25: {  // READ CAPACITY(10)
       const SimDrive* volume = dataDrive();
-      if (!dataIn || !volume || volume->sectorSize == 0 || data.size() < 8)
-        return kCheckCondition;
+      if (!dataIn || !volume || volume->sectorSize == 0 || data.size() < 8) return kCheckCondition;
       const std::uint64_t sectors = volume->sizeBytes / volume->sectorSize;
       PutBe32(data.data(), static_cast<std::uint32_t>(sectors - 1));
       PutBe32(data.data() + 4, volume->sectorSize);
@@ -219,15 +231,20 @@ ScsiResult Player::vendorIn(std::span<const std::uint8_t> cdb, std::span<std::ui
       if (!d) return kCheckCondition;
       std::uint8_t answer[8] = {};
       switch (cdb[3]) {
-        case 0: PutBe32(answer, d->sectorSize); break;
-        case 1: PutBe64(answer, d->sizeBytes / std::max<std::uint32_t>(d->sectorSize, 1)); break;
+        case 0:
+          PutBe32(answer, d->sectorSize);
+          break;
+        case 1:
+          PutBe64(answer, d->sizeBytes / std::max<std::uint32_t>(d->sectorSize, 1));
+          break;
         case 7:
         case 8: {
           const Triple& v = cdb[3] == 8 ? d->productVersion : d->componentVersion;
           for (int k = 0; k < 3; ++k) PutBe16(answer + 2 * k, v[k]);
           break;
         }
-        default: return kCheckCondition;
+        default:
+          return kCheckCondition;
       }
       Answer(data, answer);
       return kGood;
@@ -272,14 +289,17 @@ ScsiResult Player::vendorOut(std::span<const std::uint8_t> cdb, std::span<std::u
       SimDrive* d = driveByNumber(cdb[2]);
       if (!d || !data.empty()) return kCheckCondition;
       switch (cdb[3]) {
-        case 6: d->infoByte6 = cdb[4]; return kGood;
+        case 6:
+          d->infoByte6 = cdb[4];
+          return kGood;
         case 7:
         case 8: {
           Triple& v = cdb[3] == 8 ? d->productVersion : d->componentVersion;
           for (int k = 0; k < 3; ++k) v[k] = Be16(&cdb[4 + 2 * k]);
           return kGood;
         }
-        default: return kCheckCondition;
+        default:
+          return kCheckCondition;
       }
     }
     case 0x23: {  // write logical drive sectors
@@ -368,7 +388,8 @@ bool Player::receiveHidReport(std::span<const std::uint8_t> report) {
   const std::size_t carried = std::min(wanted, report.size() - 1);
   hidImage_.insert(hidImage_.end(), report.begin() + 1, report.begin() + 1 + carried);
   // The rest of a last, partial report is padding.
-  if (std::any_of(report.begin() + 1 + carried, report.end(), [](std::uint8_t b) { return b != 0xFF; }))
+  if (std::any_of(report.begin() + 1 + carried, report.end(),
+                  [](std::uint8_t b) { return b != 0xFF; }))
     hidError_ = true;
   return hidImage_.size() == *hidExpected_ && !hidError_ && LooksLikeSbImage(hidImage_);
 }

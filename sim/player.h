@@ -74,7 +74,7 @@ class Player {
 
   PlayerConfig config;
   PlayerMode mode = PlayerMode::Normal;
-  char letter = 0;              // where it is mounted now, or 0
+  char letter = 0;               // where it is mounted now, or 0
   std::uint32_t generation = 0;  // changes whenever it leaves the bus
   std::vector<SimDrive> drives;
   // Files in the root of the data drive, by upper-case name.

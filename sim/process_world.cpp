@@ -35,7 +35,9 @@ int CopyOut(const std::string& text, char* out, int size) {
 
 }  // namespace
 
-kx7::Library& kx7::ProcessLibrary() { return *g_process.library; }
+kx7::Library& kx7::ProcessLibrary() {
+  return *g_process.library;
+}
 
 extern "C" {
 

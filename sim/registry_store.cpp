@@ -53,8 +53,7 @@ void RegistryStore::removeValue(platform::RegistryRoot root, std::string_view pa
   if (auto it = keys_.find(MakeKey(root, path)); it != keys_.end()) it->second.erase(Upper(name));
 }
 
-const RegistryStore::Value* RegistryStore::value(platform::RegistryRoot root,
-                                                 std::string_view path,
+const RegistryStore::Value* RegistryStore::value(platform::RegistryRoot root, std::string_view path,
                                                  std::string_view name) const {
   const auto key = keys_.find(MakeKey(root, path));
   if (key == keys_.end()) return nullptr;
@@ -62,8 +61,8 @@ const RegistryStore::Value* RegistryStore::value(platform::RegistryRoot root,
   return value == key->second.end() ? nullptr : &value->second;
 }
 
-bool RegistryStore::dword(platform::RegistryRoot root, std::string_view path,
-                          std::string_view name, std::uint32_t& out) const {
+bool RegistryStore::dword(platform::RegistryRoot root, std::string_view path, std::string_view name,
+                          std::uint32_t& out) const {
   const Value* v = value(root, path, name);
   if (!v || v->data.size() != 4) return false;
   out = std::uint32_t{v->data[0]} | std::uint32_t{v->data[1]} << 8 |

@@ -5,18 +5,24 @@
 namespace kx7::sim {
 
 std::vector<std::uint8_t> DefaultFirmwareFile() {
-  return BuildSbFile({.productVersion = {2, 3, 14}, .componentVersion = {2, 3, 7},
-                      .size = 300 * 1024 + 123, .seed = 7});
+  return BuildSbFile({.productVersion = {2, 3, 14},
+                      .componentVersion = {2, 3, 7},
+                      .size = 300 * 1024 + 123,
+                      .seed = 7});
 }
 
 std::vector<std::uint8_t> DefaultUpdaterFile() {
-  return BuildSbFile({.productVersion = {2, 3, 14}, .componentVersion = {1, 0, 2},
-                      .size = 96 * 1024 + 77, .seed = 11});
+  return BuildSbFile({.productVersion = {2, 3, 14},
+                      .componentVersion = {1, 0, 2},
+                      .size = 96 * 1024 + 77,
+                      .seed = 11});
 }
 
 std::vector<std::uint8_t> DefaultBootletFile() {
-  return BuildSbFile({.productVersion = {2, 3, 14}, .componentVersion = {1, 0, 0},
-                      .size = 12 * 1024 + 5, .seed = 13});
+  return BuildSbFile({.productVersion = {2, 3, 14},
+                      .componentVersion = {1, 0, 0},
+                      .size = 12 * 1024 + 5,
+                      .seed = 13});
 }
 
 void BuildDefaultScenario(World& world) {
@@ -31,8 +37,10 @@ void BuildDefaultScenario(World& world) {
   config.serial = DefaultScenario::kSerial;
   config.letter = DefaultScenario::kLetter;
   Player& player = world.addPlayer(config);
-  const auto oldFirmware = BuildSbFile({.productVersion = {1, 1, 0}, .componentVersion = {1, 1, 0},
-                                        .size = 250 * 1024 + 9, .seed = 3});
+  const auto oldFirmware = BuildSbFile({.productVersion = {1, 1, 0},
+                                        .componentVersion = {1, 1, 0},
+                                        .size = 250 * 1024 + 9,
+                                        .seed = 3});
   player.drives = FactoryDrives(oldFirmware, {1, 1, 0}, {1, 1, 0});
   // Per-unit settings in the root of the data drive; region byte 0x25 (37).
   player.rootFiles["PERSIST.BIN"] = {0x4B, 0x58, 0x25, 0x01, 0x00, 0x00, 0x00, 0x00};

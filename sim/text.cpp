@@ -12,7 +12,9 @@ std::string Upper(std::string_view text) {
   return out;
 }
 
-bool SameText(std::string_view a, std::string_view b) { return Upper(a) == Upper(b); }
+bool SameText(std::string_view a, std::string_view b) {
+  return Upper(a) == Upper(b);
+}
 
 bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
   return Upper(haystack).find(Upper(needle)) != std::string::npos;
@@ -38,15 +40,16 @@ std::string NormalPath(std::string_view path) {
       start = end + 1;
     }
     std::string normal = out.substr(0, 2) + "\\";
-    for (std::size_t i = 0; i < segments.size(); ++i)
-      normal += (i ? "\\" : "") + segments[i];
+    for (std::size_t i = 0; i < segments.size(); ++i) normal += (i ? "\\" : "") + segments[i];
     return normal;
   }
   while (out.size() > 3 && out.back() == '\\') out.pop_back();
   return out;
 }
 
-bool SamePath(std::string_view a, std::string_view b) { return NormalPath(a) == NormalPath(b); }
+bool SamePath(std::string_view a, std::string_view b) {
+  return NormalPath(a) == NormalPath(b);
+}
 
 std::string Utf16Le(std::string_view ascii) {
   std::string out;

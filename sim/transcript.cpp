@@ -6,27 +6,48 @@ namespace kx7::sim {
 
 const char* ToString(EventKind kind) {
   switch (kind) {
-    case EventKind::Scsi: return "scsi";
-    case EventKind::Open: return "open";
-    case EventKind::Close: return "close";
-    case EventKind::Lock: return "lock";
-    case EventKind::Unlock: return "unlock";
-    case EventKind::Dismount: return "dismount";
-    case EventKind::Geometry: return "geometry";
-    case EventKind::DeleteLayout: return "delete-layout";
-    case EventKind::SetLayout: return "set-layout";
-    case EventKind::Read: return "read";
-    case EventKind::Write: return "write";
-    case EventKind::Notify: return "notify";
-    case EventKind::Sleep: return "sleep";
-    case EventKind::HidCaps: return "hid-caps";
-    case EventKind::HidReport: return "hid-report";
-    case EventKind::RegistryWrite: return "registry-write";
-    case EventKind::FileCopy: return "file-copy";
-    case EventKind::Directory: return "directory";
-    case EventKind::Player: return "player";
-    case EventKind::RotRegister: return "rot-register";
-    case EventKind::RotRevoke: return "rot-revoke";
+    case EventKind::Scsi:
+      return "scsi";
+    case EventKind::Open:
+      return "open";
+    case EventKind::Close:
+      return "close";
+    case EventKind::Lock:
+      return "lock";
+    case EventKind::Unlock:
+      return "unlock";
+    case EventKind::Dismount:
+      return "dismount";
+    case EventKind::Geometry:
+      return "geometry";
+    case EventKind::DeleteLayout:
+      return "delete-layout";
+    case EventKind::SetLayout:
+      return "set-layout";
+    case EventKind::Read:
+      return "read";
+    case EventKind::Write:
+      return "write";
+    case EventKind::Notify:
+      return "notify";
+    case EventKind::Sleep:
+      return "sleep";
+    case EventKind::HidCaps:
+      return "hid-caps";
+    case EventKind::HidReport:
+      return "hid-report";
+    case EventKind::RegistryWrite:
+      return "registry-write";
+    case EventKind::FileCopy:
+      return "file-copy";
+    case EventKind::Directory:
+      return "directory";
+    case EventKind::Player:
+      return "player";
+    case EventKind::RotRegister:
+      return "rot-register";
+    case EventKind::RotRevoke:
+      return "rot-revoke";
   }
   return "unknown";
 }
@@ -66,11 +87,21 @@ void AppendJsonString(std::string& out, const std::string& text) {
   out += '"';
   for (unsigned char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c >= 0x7F) {
           char escaped[8];

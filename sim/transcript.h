@@ -8,26 +8,26 @@
 namespace kx7::sim {
 
 enum class EventKind {
-  Scsi,         // a pass-through request: target, cdb, direction, length, timeout, outcome
-  Open,         // CreateFileA of a volume, disk or HID device
-  Close,        // CloseHandle
-  Lock,         // FSCTL_LOCK_VOLUME
-  Unlock,       // FSCTL_UNLOCK_VOLUME
-  Dismount,     // FSCTL_DISMOUNT_VOLUME
-  Geometry,     // IOCTL_DISK_GET_DRIVE_GEOMETRY
-  DeleteLayout, // IOCTL_DISK_DELETE_DRIVE_LAYOUT
-  SetLayout,    // IOCTL_DISK_SET_DRIVE_LAYOUT (bytes: the layout)
-  Read,         // positioned ReadFile (value: offset)
-  Write,        // positioned WriteFile (value: offset)
-  Notify,       // SHChangeNotify (value: events, length: flags)
-  Sleep,        // value: milliseconds; time: virtual time after the sleep
-  HidCaps,      // HidP_GetCaps
-  HidReport,    // one output report (bytes)
+  Scsi,           // a pass-through request: target, cdb, direction, length, timeout, outcome
+  Open,           // CreateFileA of a volume, disk or HID device
+  Close,          // CloseHandle
+  Lock,           // FSCTL_LOCK_VOLUME
+  Unlock,         // FSCTL_UNLOCK_VOLUME
+  Dismount,       // FSCTL_DISMOUNT_VOLUME
+  Geometry,       // IOCTL_DISK_GET_DRIVE_GEOMETRY
+  DeleteLayout,   // IOCTL_DISK_DELETE_DRIVE_LAYOUT
+  SetLayout,      // IOCTL_DISK_SET_DRIVE_LAYOUT (bytes: the layout)
+  Read,           // positioned ReadFile (value: offset)
+  Write,          // positioned WriteFile (value: offset)
+  Notify,         // SHChangeNotify (value: events, length: flags)
+  Sleep,          // value: milliseconds; time: virtual time after the sleep
+  HidCaps,        // HidP_GetCaps
+  HidReport,      // one output report (bytes)
   RegistryWrite,  // target: key, name: value, bytes: data, value: type, length: key's access
-  FileCopy,     // target: source, name: destination
-  Directory,    // CreateDirectoryA
-  Player,       // the player changed state (name: new state)
-  RotRegister,  // running-object table registration (value: cookie)
+  FileCopy,       // target: source, name: destination
+  Directory,      // CreateDirectoryA
+  Player,         // the player changed state (name: new state)
+  RotRegister,    // running-object table registration (value: cookie)
   RotRevoke,
 };
 
@@ -35,9 +35,9 @@ const char* ToString(EventKind kind);
 
 struct Event {
   EventKind kind = EventKind::Scsi;
-  std::uint64_t time = 0;  // virtual milliseconds
-  std::string target;      // device path, key path, file path, player serial
-  std::string name;        // value name, destination, state, direction
+  std::uint64_t time = 0;           // virtual milliseconds
+  std::string target;               // device path, key path, file path, player serial
+  std::string name;                 // value name, destination, state, direction
   std::vector<std::uint8_t> bytes;  // CDB, report, value data
   std::uint32_t length = 0;         // transfer length, report length, flags
   std::uint32_t timeout = 0;        // seconds (SCSI)

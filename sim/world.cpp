@@ -28,7 +28,9 @@ std::string ParentIdPrefixFor(const std::string& serial) {
   return text;
 }
 
-std::vector<std::uint8_t> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+std::vector<std::uint8_t> Bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
 
 }  // namespace
 
@@ -58,7 +60,7 @@ World::World()
 World::~World() = default;
 
 platform::Services World::services() {
-  return platform::Services{*volumes_, *devices_, *hid_,  *registryApi_, *host_,
+  return platform::Services{*volumes_, *devices_,    *hid_,  *registryApi_, *host_,
                             *host_,    *fileSystem_, *host_, *host_};
 }
 
@@ -87,10 +89,11 @@ void World::setOs(OsPreset os) {
   registry_.createKey(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers);
   if (osVersion_.major >= 6 &&
       !registry_.value(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers, "DisableAutoplay"))
-    registry_.setDword(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers, "DisableAutoplay", 0);
+    registry_.setDword(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers, "DisableAutoplay",
+                       0);
   // The system disk's mounted-devices entry: a disk signature and offset.
-  registry_.setValue(RegistryRoot::LocalMachine, reg_path::kMountedDevices, "\\DosDevices\\C:",
-                     platform::RegistryType::Binary,
+  registry_.setValue(RegistryRoot::LocalMachine, reg_path::kMountedDevices,
+                     "\\DosDevices\\C:", platform::RegistryType::Binary,
                      {0x9A, 0x3C, 0x41, 0x7E, 0x00, 0x7E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
   for (std::size_t i = 0; i < players_.size(); ++i) leaveMountedTraces(i);
 }
@@ -111,7 +114,9 @@ void World::addHostDrive(char letter, platform::DriveType type, std::string file
   files_.addDirectory(std::string(1, letter) + ":\\");
 }
 
-void World::removeHostDrive(char letter) { hostDrives_.erase(letter); }
+void World::removeHostDrive(char letter) {
+  hostDrives_.erase(letter);
+}
 
 void World::addOtherHidInterface(std::string devicePath) {
   otherHid_.push_back(std::move(devicePath));
@@ -157,15 +162,21 @@ void World::setMode(std::size_t index, PlayerMode mode) {
   p.mode = mode;
   ++p.generation;
   switch (mode) {
-    case PlayerMode::Normal: p.letter = p.config.letter; break;
+    case PlayerMode::Normal:
+      p.letter = p.config.letter;
+      break;
     case PlayerMode::Updater:
       p.letter = p.config.updaterLetter ? p.config.updaterLetter : p.config.letter;
       break;
-    default: p.letter = 0; break;
+    default:
+      p.letter = 0;
+      break;
   }
   if (mode == PlayerMode::RomRecovery) p.resetHidDownload();
   leaveMountedTraces(index);
-  transcript_.add(Event{.kind = EventKind::Player, .time = clock_.now(), .target = p.config.serial,
+  transcript_.add(Event{.kind = EventKind::Player,
+                        .time = clock_.now(),
+                        .target = p.config.serial,
                         .name = ToString(mode)});
 }
 
@@ -196,7 +207,8 @@ void World::applyEffect(std::size_t index, PlayerEffect effect) {
   Player& p = *players_[index];
   const std::uint64_t epoch = ++epochs_[index];
   switch (effect) {
-    case PlayerEffect::None: return;
+    case PlayerEffect::None:
+      return;
     case PlayerEffect::LeaveForRecovery:
       setMode(index, PlayerMode::Restarting);
       schedule(clock_.now() + p.config.recoveryEntryDelayMs, [this, index, epoch] {
@@ -208,7 +220,7 @@ void World::applyEffect(std::size_t index, PlayerEffect effect) {
       schedule(clock_.now() + p.config.rebootDelayMs, [this, index, epoch] {
         if (epochs_[index] != epoch) return;
         setMode(index, players_[index]->hasBootableFirmware() ? PlayerMode::Normal
-                                                               : PlayerMode::RomRecovery);
+                                                              : PlayerMode::RomRecovery);
       });
       return;
   }
@@ -235,8 +247,8 @@ void World::unplug(std::size_t index, std::uint64_t atMs) {
 void World::plugIn(std::size_t index, std::uint64_t atMs) {
   schedule(atMs, [this, index] {
     ++epochs_[index];
-    setMode(index, players_[index]->hasBootableFirmware() ? PlayerMode::Normal
-                                                           : PlayerMode::RomRecovery);
+    setMode(index,
+            players_[index]->hasBootableFirmware() ? PlayerMode::Normal : PlayerMode::RomRecovery);
   });
   runDue();
 }
@@ -322,7 +334,8 @@ std::vector<std::pair<std::string, std::string>> World::deviceList() const {
         list.emplace_back("USB", std::string(kRomUsbPrefix) + "5&1F2E3D4C&0&2");
         list.emplace_back("HIDClass", "HID\\VID_066F&PID_3770\\6&2C4A7B1F&0&0000");
         break;
-      default: break;
+      default:
+        break;
     }
   }
   return list;

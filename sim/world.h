@@ -183,7 +183,8 @@ inline constexpr const char* kUsbStorPlayer =
 inline constexpr const char* kAutoplayHandlers =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers";
 inline constexpr const char* kCancelAutoplayClsid =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers\\CancelAutoplay\\CLSID";
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\AutoplayHandlers\\CancelAutoplay\\CLSI"
+    "D";
 }  // namespace reg_path
 
 }  // namespace kx7::sim

@@ -156,8 +156,7 @@ TEST_F(LocalVersionTest, ReportsTheFirmwareFilesVersion) {
   char out[16];
   ASSERT_EQ(library.GetLocalVersion(kFolder, out, sizeof out), 0);
   EXPECT_STREQ(out, "2.03");
-  world.files().addFile("C:\\fw\\firmware.sb",
-                        sim::BuildSbFile({.productVersion = {12, 34, 0}}));
+  world.files().addFile("C:\\fw\\firmware.sb", sim::BuildSbFile({.productVersion = {12, 34, 0}}));
   ASSERT_EQ(library.GetLocalVersion("C:\\fw\\", out, sizeof out), 0);
   EXPECT_STREQ(out, "12.34");
 }

@@ -53,8 +53,9 @@ TEST_F(ExportsTest, TranscriptRecordsTheScan) {
   std::string text(static_cast<std::size_t>(size), '\0');
   ASSERT_EQ(kx7sim_transcript(text.data(), size), size);
   // INQUIRY of the player at E:, as one JSON line.
-  EXPECT_NE(text.find(R"("op":"scsi","target":"\\\\.\\E:","cdb":"120000006000","dir":"in","len":96)"),
-            std::string::npos)
+  EXPECT_NE(
+      text.find(R"("op":"scsi","target":"\\\\.\\E:","cdb":"120000006000","dir":"in","len":96)"),
+      std::string::npos)
       << text.substr(0, 400);
 }
 

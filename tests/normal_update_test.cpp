@@ -43,18 +43,25 @@ std::string Line(const sim::Event& e) {
     case EventKind::Scsi:
       return "scsi " + e.target + " " + sim::ToHex(e.bytes) + " " + e.name + " " +
              std::to_string(e.length) + " " + std::to_string(e.timeout);
-    case EventKind::Sleep: return "sleep " + std::to_string(e.value);
-    case EventKind::Lock: return std::string("lock ") + (e.ok ? "ok" : "refused");
-    case EventKind::Unlock: return std::string("unlock ") + (e.ok ? "ok" : "failed");
-    case EventKind::Notify: return "notify " + std::to_string(e.value) + " " + e.target;
+    case EventKind::Sleep:
+      return "sleep " + std::to_string(e.value);
+    case EventKind::Lock:
+      return std::string("lock ") + (e.ok ? "ok" : "refused");
+    case EventKind::Unlock:
+      return std::string("unlock ") + (e.ok ? "ok" : "failed");
+    case EventKind::Notify:
+      return "notify " + std::to_string(e.value) + " " + e.target;
     case EventKind::HidReport:
       return "hid " + std::to_string(e.bytes.empty() ? -1 : e.bytes[0]) + " " +
              std::to_string(e.length);
-    default: return "";
+    default:
+      return "";
   }
 }
 
-std::string Cdb(std::vector<std::uint8_t> head) { return sim::ToHex(Cdb16(std::move(head))); }
+std::string Cdb(std::vector<std::uint8_t> head) {
+  return sim::ToHex(Cdb16(std::move(head)));
+}
 
 // The queries a session sends when it opens a player's volume: identity,
 // media, capacity, then the drive table with each drive's version and
@@ -62,14 +69,10 @@ std::string Cdb(std::vector<std::uint8_t> head) { return sim::ToHex(Cdb16(std::m
 std::vector<std::string> OpenQueries(const std::string& target) {
   const std::string s = "scsi " + target + " ";
   std::vector<std::string> lines = {
-      s + Cdb({0xC0, 0x00}) + " in 2 120",
-      s + "120000006000 in 96 120",
-      s + Cdb({0xC0, 0x02, 0x09}) + " in 1 120",
-      s + Cdb({0xC0, 0x30}) + " in 2 120",
-      s + Cdb({0xC0, 0x37}) + " in 2 120",
-      s + Cdb({0xC0, 0x02, 0x06}) + " in 4 120",
-      s + "25000000000000000000 in 8 120",
-      s + Cdb({0xC0, 0x05, 0x14}) + " in 222 120",
+      s + Cdb({0xC0, 0x00}) + " in 2 120",       s + "120000006000 in 96 120",
+      s + Cdb({0xC0, 0x02, 0x09}) + " in 1 120", s + Cdb({0xC0, 0x30}) + " in 2 120",
+      s + Cdb({0xC0, 0x37}) + " in 2 120",       s + Cdb({0xC0, 0x02, 0x06}) + " in 4 120",
+      s + "25000000000000000000 in 8 120",       s + Cdb({0xC0, 0x05, 0x14}) + " in 222 120",
   };
   // Drive numbers of the factory layout in tag order: 0x0A 0x0B 0x0C 0x50
   // 0x60 0x70 0xA0 0xFF.
@@ -108,9 +111,9 @@ TEST_F(NormalUpdateTest, SucceedsWithTheWholeExchangeInOrder) {
                        " none 0 120");
     for (std::size_t c = 0; c < chunks; ++c) {
       const auto start = static_cast<std::uint8_t>(c * 32);
-      expected.push_back("scsi \\\\.\\E: " +
-                         Cdb({0xC1, 0x23, n, 0, 0, 0, 0, 0, 0, 0, start, 0, 0, 0, 32}) +
-                         " out 65536 " + (c + 1 == chunks ? "20" : "120"));
+      expected.push_back(
+          "scsi \\\\.\\E: " + Cdb({0xC1, 0x23, n, 0, 0, 0, 0, 0, 0, 0, start, 0, 0, 0, 32}) +
+          " out 65536 " + (c + 1 == chunks ? "20" : "120"));
     }
   }
   // Read-back of whole sectors: full chunks, then the rest.
@@ -118,8 +121,8 @@ TEST_F(NormalUpdateTest, SucceedsWithTheWholeExchangeInOrder) {
   for (std::uint8_t n : {2, 3, 4}) {
     for (std::size_t c = 0; c < sectors / 32; ++c)
       expected.push_back("scsi \\\\.\\E: " +
-                         Cdb({0xC0, 0x13, n, 0, 0, 0, 0, 0, 0, 0,
-                              static_cast<std::uint8_t>(c * 32), 0, 0, 0, 32}) +
+                         Cdb({0xC0, 0x13, n, 0, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(c * 32),
+                              0, 0, 0, 32}) +
                          " in 65536 120");
     const auto rest = static_cast<std::uint8_t>(sectors % 32);
     expected.push_back("scsi \\\\.\\E: " +
@@ -263,9 +266,8 @@ TEST_F(NormalUpdateTest, FailedUpdateThenSuccessfulRetry) {
   EXPECT_EQ(Update(), 0);
   // The record the failed run left was let go: its handle was closed.
   const auto closes = Events(EventKind::Close);
-  EXPECT_TRUE(std::any_of(closes.begin(), closes.end(), [&](const sim::Event& e) {
-    return e.value == heldHandle.value();
-  }));
+  EXPECT_TRUE(std::any_of(closes.begin(), closes.end(),
+                          [&](const sim::Event& e) { return e.value == heldHandle.value(); }));
   EXPECT_EQ(library.CurrentDevice(), nullptr);
 }
 

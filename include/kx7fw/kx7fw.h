@@ -37,16 +37,16 @@ extern "C" {
 
 /* Filled by GetDeviceInfo; 1312 bytes. Text fields are zero-terminated. */
 typedef struct DeviceInfo {
-  char Mode[4];              /* "REC" (ROM recovery) or "MSC" (mass storage) */
-  char ModelCode[256];       /* "KX7TMB" */
-  char Reserved1[256];       /* "0" */
-  char DisplayName[256];     /* "Korvane Tessio Mirl" */
-  char RegionCode[4];        /* "02", "37", "55", "93", "97" or "0" */
-  char Serial[256];          /* the serial the caller passed ("0" for REC) */
-  char DriveLetterText[2];   /* the player's drive letter ("0" for REC) */
-  char FirmwareVersion[16];  /* "%01d.%02d" of the firmware on the player */
-  char FullModelCode[256];   /* "KX7TMB09VD/52" */
-  int32_t Reserved2;         /* 0 */
+  char Mode[4];             /* "REC" (ROM recovery) or "MSC" (mass storage) */
+  char ModelCode[256];      /* "KX7TMB" */
+  char Reserved1[256];      /* "0" */
+  char DisplayName[256];    /* "Korvane Tessio Mirl" */
+  char RegionCode[4];       /* "02", "37", "55", "93", "97" or "0" */
+  char Serial[256];         /* the serial the caller passed ("0" for REC) */
+  char DriveLetterText[2];  /* the player's drive letter ("0" for REC) */
+  char FirmwareVersion[16]; /* "%01d.%02d" of the firmware on the player */
+  char FullModelCode[256];  /* "KX7TMB09VD/52" */
+  int32_t Reserved2;        /* 0 */
 } DeviceInfo;
 
 /* Number of players in mass-storage mode; list (26 bytes) receives the
