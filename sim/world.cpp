@@ -259,7 +259,16 @@ void World::schedule(std::uint64_t atMs, std::function<void()> action) {
   scheduled_.push_back({atMs, scheduleOrder_++, std::move(action)});
 }
 
+std::optional<std::uint64_t> World::nextDueTime() const {
+  std::optional<std::uint64_t> next;
+  for (const Scheduled& s : scheduled_)
+    if (!next || s.at < *next) next = s.at;
+  return next;
+}
+
 void World::runDue() {
+  // Earliest first; changes due at the same time in the order they were
+  // scheduled.
   for (;;) {
     auto due = std::min_element(scheduled_.begin(), scheduled_.end(),
                                 [](const Scheduled& a, const Scheduled& b) {
@@ -275,13 +284,8 @@ void World::runDue() {
 void World::sleep(std::uint32_t milliseconds) {
   // Changes due during the sleep happen at their own time.
   const std::uint64_t end = clock_.now() + milliseconds;
-  for (;;) {
-    const auto next = std::min_element(scheduled_.begin(), scheduled_.end(),
-                                       [](const Scheduled& a, const Scheduled& b) {
-                                         return a.at != b.at ? a.at < b.at : a.order < b.order;
-                                       });
-    if (next == scheduled_.end() || next->at > end) break;
-    if (next->at > clock_.now()) clock_.advance(next->at - clock_.now());
+  for (auto next = nextDueTime(); next && *next <= end; next = nextDueTime()) {
+    if (*next > clock_.now()) clock_.advance(*next - clock_.now());
     runDue();
   }
   clock_.advance(end - clock_.now());

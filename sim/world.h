@@ -131,6 +131,7 @@ class World {
   void onDownloadComplete(std::size_t index);
   void leaveMountedTraces(std::size_t index);
   void runDue();
+  std::optional<std::uint64_t> nextDueTime() const;
 
   // Handles.
   platform::Handle newHandle(Target target);
