@@ -63,6 +63,14 @@ KX7FW_API int kx7sim_player_serial(char* out, int size) {
   return CopyOut(kx7::sim::DefaultScenario::kSerial, out, size);
 }
 
+// Lets virtual time pass, as a host application waiting for the player
+// would; 1 while an operation runs.
+KX7FW_API int kx7sim_advance_ms(unsigned milliseconds) {
+  if (g_process.library->Busy()) return 1;
+  g_process.world->sleep(milliseconds);
+  return 0;
+}
+
 // Virtual milliseconds since the world was made.
 KX7FW_API long long kx7sim_virtual_time_ms(void) {
   return static_cast<long long>(g_process.world->clock().now());
