@@ -67,14 +67,6 @@ void PrintVersion(char* out, std::size_t size, const VersionTriple& version) {
 
 }  // namespace
 
-bool Library::RecoveryDevicePresent() {
-  const int os = ClassifyHostOs(services_);
-  if (os == 0 || os == 1) return false;
-  const auto device = HidRecoveryDevice::Create(services_);
-  device->Handle = device->FindRecoveryHidDevice();
-  return !device->Handle.isNull() && device->ReadCaps();
-}
-
 int Library::GetDeviceInfo(const char* serial, DeviceInfo* info) {
   BusyGuard guard(busy_);
   if (!guard.acquired()) return result::kBusy;
@@ -83,7 +75,7 @@ int Library::GetDeviceInfo(const char* serial, DeviceInfo* info) {
   std::memset(&out, 0, sizeof out);
 
   // While any player sits in ROM recovery mode, that is the answer.
-  if (RecoveryDevicePresent()) {
+  if (OpenRecoveryDevice()) {
     FillRecoveryRecord(out);
     return result::kOk;
   }

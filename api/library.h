@@ -13,6 +13,8 @@ struct DeviceInfo;
 
 namespace kx7 {
 
+class HidRecoveryDevice;
+
 // The library's process-wide state and the twelve operations the exports
 // forward to. The exports use one instance built at load on the build's
 // backend; tests build their own on a simulated world.
@@ -66,8 +68,9 @@ class Library {
   // player without that drive, or a firmware file that does not load,
   // cannot be compared and counts as fitting.
   bool ImageFitsDrive(const DeviceSession& device);
-  // Whether a player in ROM recovery mode answers over HID.
-  bool RecoveryDevicePresent();
+  // The player in ROM recovery mode, found and its report sizes read; null
+  // when none answers over HID.
+  std::unique_ptr<HidRecoveryDevice> OpenRecoveryDevice();
 
   platform::Services services_;
   std::atomic<bool> busy_{false};

@@ -38,14 +38,19 @@ bool Library::SwitchPlayerToUpdater() {
   return session.ResetToRecovery();
 }
 
-bool Library::DownloadUpdaterOverHid() {
+std::unique_ptr<HidRecoveryDevice> Library::OpenRecoveryDevice() {
   // Every host this library knows of passes the system check.
   const int os = ClassifyHostOs(services_);
-  if (os == 0 || os == 1) return false;
-  const auto device = HidRecoveryDevice::Create(services_);
+  if (os == 0 || os == 1) return nullptr;
+  auto device = HidRecoveryDevice::Create(services_);
   device->Handle = device->FindRecoveryHidDevice();
-  if (device->Handle.isNull() || !device->ReadCaps() || !device->DownloadImage(images_))
-    return false;
+  if (device->Handle.isNull() || !device->ReadCaps()) return nullptr;
+  return device;
+}
+
+bool Library::DownloadUpdaterOverHid() {
+  const auto device = OpenRecoveryDevice();
+  if (!device || !device->DownloadImage(images_)) return false;
   services_.clock.sleep(kAfterDownloadWaitMs);
   return true;
 }
