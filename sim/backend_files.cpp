@@ -20,7 +20,7 @@ struct Location {
 Location Resolve(World& world, std::string_view path) {
   Location where;
   if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return where;
-  const char letter = Upper(std::string(1, path[0]))[0];
+  const char letter = UpperLetter(path[0]);
   for (std::size_t i = 0; i < world.playerCount(); ++i) {
     Player& p = world.player(i);
     if (p.letter != letter) continue;
@@ -60,7 +60,7 @@ bool SimFileSystem::createDirectory(std::string_view path) {
   bool ok = false;
   if (!where.player) {
     const std::string parent = ParentPath(path);
-    const char letter = path.empty() ? 0 : Upper(std::string(1, path[0]))[0];
+    const char letter = path.empty() ? 0 : UpperLetter(path[0]);
     ok = world_.hostDrives_.count(letter) && !world_.files_.hasDirectory(path) &&
          !world_.files_.hasFile(path) && world_.files_.hasDirectory(parent);
     if (ok) world_.files_.addDirectory(path);

@@ -56,7 +56,7 @@ void ForeignInquiry(std::span<std::uint8_t> data, bool removable) {
 }
 
 char LetterOfRoot(std::string_view root) {
-  return root.empty() ? 0 : Upper(std::string(1, root[0]))[0];
+  return root.empty() ? 0 : UpperLetter(root[0]);
 }
 
 }  // namespace

@@ -12,6 +12,10 @@ std::string Upper(std::string_view text) {
   return out;
 }
 
+char UpperLetter(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 bool SameText(std::string_view a, std::string_view b) {
   return Upper(a) == Upper(b);
 }

@@ -8,6 +8,7 @@ namespace kx7::sim {
 // Windows compares paths, registry names and device ids without regard to
 // ASCII letter case.
 std::string Upper(std::string_view text);
+char UpperLetter(char c);
 bool SameText(std::string_view a, std::string_view b);
 bool ContainsNoCase(std::string_view haystack, std::string_view needle);
 // Paths compare like SameText, with '/' taken as '\', a run of separators as

@@ -110,12 +110,12 @@ std::size_t World::openRegistryKeyCount() const {
 }
 
 void World::addHostDrive(char letter, platform::DriveType type, std::string fileSystem) {
-  hostDrives_[static_cast<char>(Upper(std::string(1, letter))[0])] = {type, std::move(fileSystem)};
+  hostDrives_[UpperLetter(letter)] = {type, std::move(fileSystem)};
   files_.addDirectory(std::string(1, letter) + ":\\");
 }
 
 void World::removeHostDrive(char letter) {
-  hostDrives_.erase(letter);
+  hostDrives_.erase(UpperLetter(letter));
 }
 
 void World::addOtherHidInterface(std::string devicePath) {
