@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,9 +33,9 @@ Bytes Concat(Bytes a, const Bytes& b) {
 
 // A data report: id 2, the image bytes it carries, 0xFF up to `length`.
 Bytes DataReport(const Bytes& image, std::size_t from, std::size_t count, std::size_t length) {
-  Bytes report = {0x02};
-  report.insert(report.end(), image.begin() + from, image.begin() + from + count);
-  report.resize(length, 0xFF);
+  Bytes report(length, 0xFF);
+  report[0] = 0x02;
+  std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(from), count, report.begin() + 1);
   return report;
 }
 
