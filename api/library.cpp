@@ -43,8 +43,7 @@ Library::~Library() = default;
 
 void Library::SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet) {
   // The caller's folder ends in a separator; names are appended as they are.
-  for (std::size_t row : {image_row::kApplicationImage1, image_row::kApplicationImage2,
-                          image_row::kApplicationImage3})
+  for (std::size_t row : image_row::kApplicationImages)
     images_[row].FilePath = folder + kFirmwareFileName;
   if (updater) images_[image_row::kUpdater].FilePath = folder + kUpdaterFileName;
   if (bootlet) images_[image_row::kLbaBootlet].FilePath = folder + kBootletFileName;

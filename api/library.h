@@ -64,6 +64,15 @@ class Library {
   bool VerifySystemImage(std::uint8_t tag);
   bool ResetChip(DeviceSession& device);
 
+  // Steps of the recovery update, on the updater's session.
+  bool ReallocateMedia(DeviceSession& device);
+  bool ResetSettingsDrive(DeviceSession& device);
+  bool FormatDataDriveStep(DeviceSession& device);
+  bool WriteBootlet(DeviceSession& device, std::uint8_t tag);
+  void RestoreSettingsOnPlayers();
+  // The updater's session, when it is still there and still the updater.
+  DeviceSession* CurrentUpdater();
+
   // Whether the firmware file fits the player's first system drive. A
   // player without that drive, or a firmware file that does not load,
   // cannot be compared and counts as fitting.

@@ -26,9 +26,6 @@ constexpr std::uint32_t kUpdaterStartWaitMs = 15000;
 constexpr std::uint32_t kUpdaterSettleWaitMs = 5000;
 // After a download the ROM hands over to the updater.
 constexpr std::uint32_t kAfterDownloadWaitMs = 5000;
-
-constexpr std::size_t kApplicationRows[] = {
-    image_row::kApplicationImage1, image_row::kApplicationImage2, image_row::kApplicationImage3};
 }  // namespace
 
 bool Library::SwitchPlayerToUpdater() {
@@ -77,8 +74,8 @@ void Library::ReleaseCurrentDevice() {
 }
 
 bool Library::WriteSystemImage(std::size_t index) {
-  if (!currentDevice_ || index >= std::size(kApplicationRows)) return false;
-  const std::uint8_t tag = images_[kApplicationRows[index]].DriveTag;
+  if (!currentDevice_ || index >= std::size(image_row::kApplicationImages)) return false;
+  const std::uint8_t tag = images_[image_row::kApplicationImages[index]].DriveTag;
   const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
   if (component.FilePath.empty()) return false;
   if (!EraseDrive(*currentDevice_, tag)) return false;
@@ -136,9 +133,9 @@ int Library::DoNormalUpdate(const char* serial, const char* folder) {
   FindUpdaterDevice(false);
   services_.clock.sleep(kUpdaterSettleWaitMs);
 
-  for (std::size_t index = 0; index < std::size(kApplicationRows); ++index)
+  for (std::size_t index = 0; index < std::size(image_row::kApplicationImages); ++index)
     if (!WriteSystemImage(index)) return result::kNormalWriteFailed;
-  for (std::size_t row : kApplicationRows)
+  for (std::size_t row : image_row::kApplicationImages)
     if (!VerifySystemImage(images_[row].DriveTag)) return result::kNormalVerifyFailed;
   if (!currentDevice_ || currentDevice_->Kind != DeviceKindUpdater)
     return result::kNormalUpdaterGone;

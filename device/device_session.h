@@ -43,6 +43,8 @@ class DeviceSession {
   bool Identify();
   bool CheckMedia();
   bool ReadDeviceInfo();
+  // Reads the logical drive table with each drive's version and sector size.
+  bool LoadDriveTable();
 
   // Tells the shell the media is going, then locks the volume (10 tries,
   // 100 ms apart) and lets the system settle for 5 s. True at once when the
