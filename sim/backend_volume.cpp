@@ -180,6 +180,11 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
   event.name = view.dataIn ? "in" : (view.transferLength ? "out" : "none");
   event.length = view.transferLength;
   event.timeout = view.timeout;
+  // Small payloads (an allocation table, say) are worth keeping; sector
+  // data is not.
+  constexpr std::uint32_t kKeptPayload = 512;
+  if (!view.dataIn && view.transferLength <= kKeptPayload)
+    event.data.assign(data.begin(), data.end());
 
   const auto finish = [&](const char* outcome, bool delivered, bool good) {
     event.outcome = outcome;

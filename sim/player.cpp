@@ -164,19 +164,22 @@ std::string Player::fileSystemName() const {
   return "";
 }
 
-void Player::readPartitionTable() {
-  partition.reset();
+std::optional<Player::Partition> Player::partitionInTable() const {
   const SimDrive* data = dataDrive();
-  if (!data || factoryFileSystem) return;
+  if (!data) return std::nullopt;
   std::uint8_t mbr[512];
   data->media.read(0, mbr);
-  if (mbr[510] != 0x55 || mbr[511] != 0xAA) return;
+  if (mbr[510] != 0x55 || mbr[511] != 0xAA) return std::nullopt;
   const std::uint8_t* entry = &mbr[446];
-  const std::uint64_t start = Le32(entry + 8);
-  const std::uint64_t sectors = Le32(entry + 12);
-  const std::uint64_t offset = start * data->sectorSize;
-  if (entry[4] == 0 || sectors == 0 || offset >= data->sizeBytes) return;
-  partition = Partition{offset, std::min(sectors * data->sectorSize, data->sizeBytes - offset)};
+  const std::uint64_t offset = std::uint64_t{Le32(entry + 8)} * data->sectorSize;
+  const std::uint64_t length = std::uint64_t{Le32(entry + 12)} * data->sectorSize;
+  if (entry[4] == 0 || length == 0 || offset >= data->sizeBytes) return std::nullopt;
+  return Partition{offset, std::min(length, data->sizeBytes - offset)};
+}
+
+void Player::readPartitionTable() {
+  partition.reset();
+  if (!factoryFileSystem) partition = partitionInTable();
 }
 
 void Player::dropFileSystem() {

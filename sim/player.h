@@ -120,8 +120,10 @@ class Player {
   // The volume's file system as the host names it ("FAT", "FAT32"), or ""
   // when the volume holds none the host would mount.
   std::string fileSystemName() const;
-  // Reads the partition table from the data drive's first sector, as the
-  // host does when the disk arrives.
+  // The first partition the data drive's own partition table describes.
+  std::optional<Partition> partitionInTable() const;
+  // Mounts what the partition table describes, as the host does when the
+  // disk arrives.
   void readPartitionTable();
   // The data drive lost its file system: its root files go with it.
   void dropFileSystem();

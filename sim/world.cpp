@@ -364,8 +364,9 @@ bool World::exportDataVolume(std::size_t index, const std::string& path) const {
   const Player& p = *players_.at(index);
   const SimDrive* data = p.dataDrive();
   if (!data) return false;
-  const std::uint64_t offset = p.partition ? p.partition->offset : 0;
-  const std::uint64_t length = p.partition ? p.partition->length : data->sizeBytes;
+  const auto partition = p.partitionInTable();
+  const std::uint64_t offset = partition ? partition->offset : 0;
+  const std::uint64_t length = partition ? partition->length : data->sizeBytes;
   return data->media.exportTo(path, offset, length);
 }
 

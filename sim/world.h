@@ -85,9 +85,10 @@ class World {
   std::size_t openHandleCount() const { return handles_.size(); }
   // The device path of a player's ROM recovery HID interface.
   std::string recoveryHidPath(std::size_t index) const;
-  // Writes a player's data drive - the whole disk, or only the volume the
-  // host mounts from it - into an image file on the real machine, sparse
-  // where the file system allows, for outside tools to read.
+  // Writes a player's data drive - the whole disk, or only the first
+  // partition its partition table describes - into an image file on the
+  // real machine, sparse where the file system allows, for outside tools to
+  // read.
   bool exportDataDrive(std::size_t index, const std::string& path) const;
   bool exportDataVolume(std::size_t index, const std::string& path) const;
 
