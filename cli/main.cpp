@@ -30,6 +30,8 @@ void PrintUsage() {
       "\n"
       "commands:\n"
       "  update   update the player's firmware from the firmware folder (default)\n"
+      "  recover  rebuild the player from its ROM's recovery mode: the player is\n"
+      "           plugged back in with its recovery button held\n"
       "  info     show the attached players, their identity and drive tables\n"
       "\n"
       "options:\n"
@@ -39,6 +41,35 @@ void PrintUsage() {
       "\n"
       "The world is simulated: a Windows 7 host with one Korvane Tessio Mirl\n"
       "player at E: running firmware 1.01, and firmware 2.03 in the folder.");
+}
+
+const char* RecoveryUpdateResultText(int code) {
+  switch (code) {
+    case 0:
+      return "recovery done";
+    case 3:
+      return "the library is busy";
+    case 4:
+      return "downloading the updater failed";
+    case 5:
+      return "the updater's drive was not found or not locked";
+    case 6:
+      return "re-allocating the media failed";
+    case 7:
+      return "writing a firmware image failed";
+    case 8:
+      return "verifying a firmware image failed";
+    case 9:
+      return "resetting the settings drive failed";
+    case 10:
+      return "formatting the data drive failed";
+    case 11:
+      return "the updater went away";
+    case 13:
+      return "no firmware folder";
+    default:
+      return "unexpected result";
+  }
 }
 
 const char* NormalUpdateResultText(int code) {
@@ -120,6 +151,18 @@ class PhasePrinter {
         if (e.bytes[0] == 0xC0 && e.bytes[1] == 0x13 && verified_.insert(e.bytes[2]).second)
           line(e.time, "reading back drive " + tagOf(e.bytes[2]));
         if (e.bytes[0] == 0xC1 && e.bytes[1] == 0x31) line(e.time, "chip reset sent");
+        if (e.bytes[0] == 0xC1 && e.bytes[1] == 0x07) line(e.time, "erasing the whole media");
+        if (e.bytes[0] == 0xC1 && e.bytes[1] == 0x06)
+          line(e.time, "allocating " + std::to_string(e.bytes[2]) + " drives");
+        break;
+      case EventKind::SetLayout:
+        line(e.time, "partition table set on " + e.target);
+        break;
+      case EventKind::Dismount:
+        if (e.ok) line(e.time, "data drive formatted, volume dismounted");
+        break;
+      case EventKind::FileCopy:
+        if (e.ok) line(e.time, "restored " + e.name);
         break;
       default:
         break;
@@ -218,6 +261,30 @@ int Update(kx7::sim::World& world, kx7::Library& library, const std::string& ser
   return code == 0 ? 0 : 1;
 }
 
+int Recover(kx7::sim::World& world, kx7::Library& library, const std::string& serial,
+            const std::string& folder) {
+  std::printf("kx7fw, simulated world\n\n");
+  // The host looks at the player first: its settings go to the host.
+  ShowDeviceInfo(library, serial);
+  std::printf("the player is plugged back in with its recovery button held\n");
+  world.unplug(0, world.clock().now());
+  world.plugInForRecovery(0, world.clock().now() + 1000);
+  world.sleep(2000);
+  ShowDeviceInfo(library, serial);
+
+  std::printf("\nrecovery update:\n");
+  const std::uint64_t start = world.clock().now();
+  int code;
+  {
+    PhasePrinter phases(world);
+    code = library.DoRecoveryUpdate(serial.c_str(), folder.c_str());
+  }
+  std::printf("result %d: %s (%.3f s of virtual time)\n\n", code, RecoveryUpdateResultText(code),
+              Seconds(world.clock().now() - start));
+  ShowDeviceInfo(library, serial);
+  return code == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -237,7 +304,7 @@ int main(int argc, char** argv) {
     } else if (arg == "-h" || arg == "--help") {
       PrintUsage();
       return 0;
-    } else if (arg == "update" || arg == "info") {
+    } else if (arg == "update" || arg == "info" || arg == "recover") {
       command = arg;
     } else {
       PrintUsage();
@@ -252,6 +319,8 @@ int main(int argc, char** argv) {
   if (command == "info") {
     ShowPlayers(world, library);
     ShowDeviceInfo(library, serial);
+  } else if (command == "recover") {
+    status = Recover(world, library, serial, folder);
   } else {
     status = Update(world, library, serial, folder);
   }

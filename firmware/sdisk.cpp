@@ -92,9 +92,12 @@ std::optional<ChsTriple> WalkGeometry(std::uint32_t sectorCount) {
     std::optional<ChsTriple> best;
     std::uint32_t bestLeftover = 0x7FFFFFFF;
     for (std::uint32_t c = 1; c <= kMaxCylinders; ++c) {
-      for (std::uint32_t h = 1; h <= kMaxHeads; ++h) {
+      // Rows with fewer heads than this never reach n.
+      const auto firstHeads =
+          std::max<std::uint64_t>(1, CeilDiv(n, std::uint64_t{c} * kMaxSectorsPerTrack));
+      for (auto h = static_cast<std::uint32_t>(std::min<std::uint64_t>(firstHeads, kMaxHeads + 1));
+           h <= kMaxHeads; ++h) {
         const std::uint64_t ch = std::uint64_t{c} * h;
-        if (ch * kMaxSectorsPerTrack < n) continue;
         const auto s = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, CeilDiv(n, ch)));
         if (ch * s == n && (!evenOnly || s % 2 == 0)) return ChsTriple{c, h, s, true};
 

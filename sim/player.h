@@ -49,8 +49,12 @@ struct PlayerConfig {
   // What the host reports for the data drive's file system while it holds
   // the one the player left the factory with (GetVolumeInformationA).
   std::string fileSystem = "FAT32";
-  // The internal media the updater re-allocates. Each drive it allocates
-  // takes whole erase blocks; the data drive takes what the others leave.
+  // The internal media the updater re-allocates. Every drive it allocates
+  // takes whole 128 KiB erase blocks; a hidden or system drive asked for
+  // with size 0 gets 1 MiB; the data drive asked for with size 0 takes what
+  // the others leave. A table that does not fit, names a tag twice or asks
+  // two data drives for the rest is refused with CHECK CONDITION. Drives are
+  // numbered in the order of the table.
   std::uint64_t mediaBytes = 128ull * 1024 * 1024;
   PlayerMode initialMode = PlayerMode::Normal;
   // Delays of the life cycle, on the virtual clock. They fit the library's
