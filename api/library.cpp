@@ -37,7 +37,16 @@ void InstallUserLocale() {
 }
 
 Library::Library(const platform::Services& services)
-    : services_(services), images_(MakeInitialImageTable()) {}
+    : clock_(services.clock),
+      services_{services.volumes,  services.devices, services.hid,
+                services.registry, services.shell,   services.com,
+                services.files,    services.system,  clock_},
+      images_(MakeInitialImageTable()) {}
+
+void Library::SetProgressObserver(ProgressObserver* observer) {
+  observer_ = observer;
+  clock_.SetObserver(observer);
+}
 
 Library::~Library() = default;
 

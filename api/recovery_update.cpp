@@ -127,30 +127,47 @@ int Library::DoRecoveryUpdate(const char*, const char* folder) {
   if (IsEmptyText(folder)) return result::kRecoveryEmptyFolder;
   SetFirmwarePaths(folder, true, true);
 
-  if (!DownloadUpdaterOverHid()) return result::kRecoveryDownloadFailed;
-  services_.clock.sleep(kUpdaterAppearWaitMs);
-  if (!FindUpdaterDevice(true)) return result::kRecoveryUpdaterNotFound;
-  services_.clock.sleep(kBeforeReallocateWaitMs);
+  if (!InStep(Step::DownloadUpdater, 0, [&] { return DownloadUpdaterOverHid(); }))
+    return result::kRecoveryDownloadFailed;
+  if (!InStep(Step::WaitForUpdaterDrive, 0, [&] {
+        services_.clock.sleep(kUpdaterAppearWaitMs);
+        if (!FindUpdaterDevice(true)) return false;
+        services_.clock.sleep(kBeforeReallocateWaitMs);
+        return true;
+      }))
+    return result::kRecoveryUpdaterNotFound;
 
   DeviceSession* updater = CurrentUpdater();
-  if (!updater || !ReallocateMedia(*updater)) return result::kRecoveryReallocateFailed;
+  if (!updater || !InStep(Step::ReallocateMedia, 0, [&] { return ReallocateMedia(*updater); }))
+    return result::kRecoveryReallocateFailed;
   for (std::size_t index = 0; index < std::size(image_row::kApplicationImages); ++index)
     if (!WriteSystemImage(index)) return result::kRecoveryWriteFailed;
   for (std::size_t row : image_row::kApplicationImages)
     if (!VerifySystemImage(images_[row].DriveTag)) return result::kRecoveryVerifyFailed;
   updater = CurrentUpdater();
-  if (!updater || !ResetSettingsDrive(*updater)) return result::kRecoverySettingsDriveFailed;
+  if (!updater || !InStep(Step::ResetSettingsDrive, DRIVE_TAG_DATA_SETTINGS,
+                          [&] { return ResetSettingsDrive(*updater); }))
+    return result::kRecoverySettingsDriveFailed;
   updater = CurrentUpdater();
-  if (!updater || !FormatDataDriveStep(*updater)) return result::kRecoveryFormatFailed;
+  if (!updater ||
+      !InStep(Step::FormatDataDrive, DRIVE_TAG_DATA, [&] { return FormatDataDriveStep(*updater); }))
+    return result::kRecoveryFormatFailed;
   // A bootlet that did not go in does not stop the rebuild.
-  WriteBootlet(*updater, images_[image_row::kLbaBootlet].DriveTag);
+  const std::uint8_t bootletTag = images_[image_row::kLbaBootlet].DriveTag;
+  InStep(Step::WriteBootlet, bootletTag, [&] { return WriteBootlet(*updater, bootletTag); });
   if (!CurrentUpdater()) return result::kRecoveryUpdaterGone;
 
-  ResetChip(*currentDevice_);
-  ReleaseCurrentDevice();
-  services_.clock.sleep(kRestartWaitMs);
-  RestoreSettingsOnPlayers();
-  services_.clock.sleep(kAfterRestoreWaitMs);
+  InStep(Step::ResetChip, 0, [&] {
+    const bool reset = ResetChip(*currentDevice_);
+    ReleaseCurrentDevice();
+    return reset;
+  });
+  WaitStep(Step::WaitForRestart, kRestartWaitMs);
+  InStep(Step::RestoreSettings, 0, [&] {
+    RestoreSettingsOnPlayers();
+    services_.clock.sleep(kAfterRestoreWaitMs);
+    return true;
+  });
   return result::kOk;
 }
 

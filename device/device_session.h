@@ -7,6 +7,7 @@
 #include "device/drive_table.h"
 #include "device/drive_types.h"
 #include "platform/platform.h"
+#include "util/progress.h"
 
 namespace kx7 {
 
@@ -85,6 +86,8 @@ class DeviceSession {
   DriveTable Drives;
   platform::Handle VolumeHandle;
   bool VolumeLocked = false;
+  // Told how the transfers on this session advance; kept across reopens.
+  ProgressObserver* Observer = nullptr;
 
  private:
   bool OpenHandle(const std::string& path);

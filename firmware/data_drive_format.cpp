@@ -60,6 +60,13 @@ bool FormatDataDrive(SectorWriter& writer, std::uint32_t sectorSize, std::string
   if (!device || !device->VolumeLocked) return false;
   const platform::Services& services = device->Services();
   const char letter = device->DriveLetter;
+  // Every sector the format writes: the disk's part, the reserved sectors,
+  // both FATs and the root directory.
+  const std::uint64_t sectorsToWrite = std::uint64_t{disk.HiddenSectors()} +
+                                       disk.Geometry.Leftover + disk.ReservedSectors() +
+                                       2ull * disk.FatSectors() + disk.RootSectors;
+  writer.BytesWritten = 0;
+  writer.BytesToWrite = sectorsToWrite * sectorSize;
 
   // The partition table and everything outside the partition go through the
   // whole disk.

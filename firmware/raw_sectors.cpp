@@ -60,7 +60,10 @@ bool WriteAndVerify(SectorWriter& writer, std::span<const std::uint8_t> bytes,
   if (!WriteSectorsAt(io, handle, sector, count, writer.SectorSize, bytes)) return false;
   std::vector<std::uint8_t> readBack;
   if (!ReadSectorsAt(io, handle, sector, count, writer.SectorSize, readBack)) return false;
-  return std::equal(bytes.begin(), bytes.end(), readBack.begin(), readBack.end());
+  if (!std::equal(bytes.begin(), bytes.end(), readBack.begin(), readBack.end())) return false;
+  writer.BytesWritten += bytes.size();
+  ReportTransferred(writer.Device->Observer, writer.BytesWritten, writer.BytesToWrite);
+  return true;
 }
 
 bool WriteSector(SectorWriter& writer, std::span<const std::uint8_t, 512> block,

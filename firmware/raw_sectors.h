@@ -30,6 +30,9 @@ using DriveLayout = std::array<std::uint8_t, kDriveLayoutSize>;
 struct SectorWriter {
   DeviceSession* Device = nullptr;
   std::uint32_t SectorSize = 0;
+  // What the writes add up to, for the session's observer.
+  std::uint64_t BytesWritten = 0;
+  std::uint64_t BytesToWrite = 0;
 };
 
 // One positioned write or read of `count` whole sectors at `first`. Offsets
