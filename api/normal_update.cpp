@@ -80,16 +80,17 @@ bool Library::WriteSystemImage(std::size_t index) {
   const std::uint8_t tag = images_[image_row::kApplicationImages[index]].DriveTag;
   const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
   if (component.FilePath.empty()) return false;
+  // The bytes are read before the drive is touched: a file that cannot be
+  // read whole leaves the drive as it was.
+  std::vector<std::uint8_t> image;
+  if (!ReadImageFile(services_.files, component, image)) return false;
   DeviceSession& device = *currentDevice_;
   if (!InStep(Step::EraseDrive, tag, [&] { return EraseDrive(device, tag); })) return false;
   if (!InStep(Step::StampVersions, tag, [&] {
         return SetDriveVersions(device, tag, component.ProductVersion, component.ComponentVersion);
       }))
     return false;
-  return InStep(Step::WriteDrive, tag, [&] {
-    std::vector<std::uint8_t> image;
-    return ReadImageFile(services_.files, component, image) && WriteDriveImage(device, tag, image);
-  });
+  return InStep(Step::WriteDrive, tag, [&] { return WriteDriveImage(device, tag, image); });
 }
 
 bool Library::VerifySystemImage(std::uint8_t tag) {
@@ -99,14 +100,24 @@ bool Library::VerifySystemImage(std::uint8_t tag) {
     if (component.FilePath.empty()) return false;
     std::vector<std::uint8_t> image;
     if (!ReadImageFile(services_.files, component, image)) return false;
-    std::vector<std::uint8_t> readBack;
-    if (!ReadDriveImage(*currentDevice_, images_, tag, readBack)) return false;
+    // Each chunk read back is judged as it arrives: the image's bytes where
+    // the image lies, erased flash (0xFF) in the rest of its last sector.
+    std::uint64_t total = 0;
+    const bool matches = ReadDriveImageChunks(
+        *currentDevice_, images_, tag, total,
+        [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+          const std::size_t inImage = offset < image.size()
+                                          ? static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                bytes.size(), image.size() - offset))
+                                          : 0;
+          const auto split = bytes.begin() + static_cast<std::ptrdiff_t>(inImage);
+          if (inImage != 0 && !std::equal(bytes.begin(), split,
+                                          image.begin() + static_cast<std::ptrdiff_t>(offset)))
+            return false;
+          return std::all_of(split, bytes.end(), [](std::uint8_t b) { return b == 0xFF; });
+        });
     // A read-back shorter than the image cannot match.
-    if (readBack.size() < image.size() || !std::equal(image.begin(), image.end(), readBack.begin()))
-      return false;
-    // The rest of the last sector must read back as written: erased.
-    return std::all_of(readBack.begin() + static_cast<std::ptrdiff_t>(image.size()), readBack.end(),
-                       [](std::uint8_t b) { return b == 0xFF; });
+    return matches && total >= image.size();
   });
 }
 

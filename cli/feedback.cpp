@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -155,9 +156,14 @@ void Feedback::Transferred(std::uint64_t done, std::uint64_t total) {
   lastPercent_ = percent;
   if (style_ == ProgressStyle::Terminal) {
     constexpr int kWidth = 30;
-    const int filled = percent * kWidth / 100;
-    Draw("[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] " +
-         std::to_string(percent) + "% of " + Bytes(total));
+    char bar[kWidth + 1];
+    const int filled = std::min(percent, 100) * kWidth / 100;
+    std::memset(bar, '#', static_cast<std::size_t>(filled));
+    std::memset(bar + filled, '.', static_cast<std::size_t>(kWidth - filled));
+    bar[kWidth] = '\0';
+    char text[96];
+    std::snprintf(text, sizeof text, "[%s] %d%% of %s", bar, percent, Bytes(total).c_str());
+    Draw(text);
   } else if (style_ == ProgressStyle::Json) {
     Json("\"event\":\"bytes\",\"done\":" + std::to_string(done) +
          ",\"total\":" + std::to_string(total));

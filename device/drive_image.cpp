@@ -86,8 +86,8 @@ bool WriteDriveImage(DeviceSession& session, std::uint8_t tag,
   return true;
 }
 
-bool ReadDriveImage(DeviceSession& session, const ImageTable& images, std::uint8_t tag,
-                    std::vector<std::uint8_t>& out) {
+bool ReadDriveImageChunks(DeviceSession& session, const ImageTable& images, std::uint8_t tag,
+                          std::uint64_t& total, const ReadBackVisitor& visit) {
   Chunking chunking;
   const DriveTableEntry* entry = SectorDrive(session, tag, chunking);
   if (!entry) return false;
@@ -98,12 +98,7 @@ bool ReadDriveImage(DeviceSession& session, const ImageTable& images, std::uint8
   const std::uint32_t s = chunking.sectorSize;
   const std::uint32_t p = chunking.sectorsPerChunk;
   const std::uint64_t sectors = chunking.SectorsFor(component.ImageSize);
-  std::vector<std::uint8_t> buffer;
-  try {
-    buffer.resize(static_cast<std::size_t>(sectors * s));
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
+  total = sectors * s;
 
   // Whole chunks, then one read of the sectors that remain: the read-back
   // covers the image's sectors and no more.
@@ -113,10 +108,30 @@ bool ReadDriveImage(DeviceSession& session, const ImageTable& images, std::uint8
         static_cast<std::uint32_t>(std::min<std::uint64_t>(p, sectors - sector));
     CStReadLogicalDriveSector read(entry->DriveNumber, sector, count, count * s);
     if (!read.Send(session.Io(), session.VolumeHandle) || !read.Completed) return false;
-    std::memcpy(buffer.data() + sector * s, read.ResponseData(), read.TransferLength);
+    if (!visit(sector * s, {read.ResponseData(), read.TransferLength})) return false;
     sector += count;
     ReportTransferred(session.Observer, sector * s, component.ImageSize);
   }
+  return true;
+}
+
+bool ReadDriveImage(DeviceSession& session, const ImageTable& images, std::uint8_t tag,
+                    std::vector<std::uint8_t>& out) {
+  std::vector<std::uint8_t> buffer;
+  std::uint64_t total = 0;
+  const bool read = ReadDriveImageChunks(
+      session, images, tag, total, [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        if (buffer.empty()) {
+          try {
+            buffer.resize(static_cast<std::size_t>(total));
+          } catch (const std::bad_alloc&) {
+            return false;
+          }
+        }
+        std::memcpy(buffer.data() + offset, bytes.data(), bytes.size());
+        return true;
+      });
+  if (!read) return false;
   out = std::move(buffer);
   return true;
 }

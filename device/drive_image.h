@@ -6,6 +6,7 @@
 // does not hold fails before anything is sent.
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -30,7 +31,17 @@ bool SetDriveVersions(DeviceSession& session, std::uint8_t tag, const VersionTri
 bool WriteDriveImage(DeviceSession& session, std::uint8_t tag, std::span<const std::uint8_t> image);
 
 // Reads back as many whole sectors as the image file for `tag` occupies.
+// `out` is replaced only when every read succeeded.
 bool ReadDriveImage(DeviceSession& session, const ImageTable& images, std::uint8_t tag,
                     std::vector<std::uint8_t>& out);
+
+// The same read-back, handed over a chunk at a time as it arrives: `visit`
+// gets each chunk's offset and bytes and may stop the reading by answering
+// false. `total` receives the read-back's length before the first chunk.
+// False when a read fails, the image file does not load, or `visit` stops.
+using ReadBackVisitor =
+    std::function<bool(std::uint64_t offset, std::span<const std::uint8_t> bytes)>;
+bool ReadDriveImageChunks(DeviceSession& session, const ImageTable& images, std::uint8_t tag,
+                          std::uint64_t& total, const ReadBackVisitor& visit);
 
 }  // namespace kx7

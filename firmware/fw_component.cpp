@@ -21,8 +21,8 @@ constexpr std::size_t kNewerVersionsOffset = 0x40;
 constexpr std::size_t kOlderVersionsOffset = 0x18;
 constexpr std::size_t kVersionSlot = 4;
 
-bool BytesAre(const std::vector<std::uint8_t>& file, std::size_t offset, const char (&text)[5]) {
-  return std::memcmp(file.data() + offset, text, 4) == 0;
+bool BytesAre(std::span<const std::uint8_t> header, std::size_t offset, const char (&text)[5]) {
+  return std::memcmp(header.data() + offset, text, 4) == 0;
 }
 
 }  // namespace
@@ -65,22 +65,33 @@ bool ReadImageFile(platform::FileSystem& files, const CStFwComponent& component,
 }
 
 bool CStFwComponent::Load(platform::FileSystem& files, const std::string& path) {
+  // Only the header and the size are needed here: whoever sends or compares
+  // the image reads its bytes then, once.
   FilePath = path;
-  std::vector<std::uint8_t> file;
-  if (!ReadImageFile(files, *this, file) || file.size() < kMinimumFileSize ||
-      !(BytesAre(file, kSignatureOffset, "STMP") || BytesAre(file, kSignatureOffset, "RSRC"))) {
+  std::array<std::uint8_t, kMinimumFileSize> header;
+  const std::unique_ptr<platform::InputFile> file =
+      files.openForReading(path, platform::OpenMode::Binary);
+  const std::optional<std::uint64_t> size = file ? file->size() : std::nullopt;
+  bool valid = size && *size >= kMinimumFileSize && *size <= UINT32_MAX;
+  for (std::size_t done = 0; valid && done < header.size();) {
+    const std::size_t got = file->readAt(done, std::span<std::uint8_t>(header).subspan(done));
+    valid = got != 0;
+    done += got;
+  }
+  if (!valid ||
+      !(BytesAre(header, kSignatureOffset, "STMP") || BytesAre(header, kSignatureOffset, "RSRC"))) {
     FilePath.clear();
     return false;
   }
 
   const std::size_t base =
-      BytesAre(file, kLayoutMarkOffset, "sgtl") ? kNewerVersionsOffset : kOlderVersionsOffset;
+      BytesAre(header, kLayoutMarkOffset, "sgtl") ? kNewerVersionsOffset : kOlderVersionsOffset;
   std::array<std::uint16_t, 6> values;
   for (std::size_t i = 0; i < values.size(); ++i)
-    values[i] = DecodeBcdVersion(GetLe16(file.data() + base + i * kVersionSlot));
+    values[i] = DecodeBcdVersion(GetLe16(header.data() + base + i * kVersionSlot));
   ProductVersion = {values[0], values[1], values[2]};
   ComponentVersion = {values[3], values[4], values[5]};
-  ImageSize = file.size();
+  ImageSize = *size;
   return true;
 }
 
@@ -89,8 +100,7 @@ CStFwComponent LoadImageForTag(platform::FileSystem& files, const ImageTable& im
   CStFwComponent component;
   // Only the application-image rows: the updater and bootlet files are
   // loaded by their callers directly.
-  for (std::size_t row : {image_row::kApplicationImage1, image_row::kApplicationImage2,
-                          image_row::kApplicationImage3}) {
+  for (std::size_t row : image_row::kApplicationImages) {
     if (images[row].DriveTag != tag) continue;
     component.Load(files, images[row].FilePath);
     break;

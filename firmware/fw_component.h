@@ -18,9 +18,9 @@ class CStFwComponent {
   CStFwComponent() = default;
   virtual ~CStFwComponent() = default;
 
-  // Parses the file's header. On failure FilePath is "" and the versions
-  // keep their values; on success FilePath, the versions and ImageSize are
-  // set.
+  // Reads the file's header and size (not its content). On failure FilePath
+  // is "" and the versions keep their values; on success FilePath, the
+  // versions and ImageSize are set.
   bool Load(platform::FileSystem& files, const std::string& path);
 
   VersionTriple ProductVersion = {0, 0, 0};

@@ -36,18 +36,22 @@ Location Resolve(World& world, std::string_view path) {
 
 class SimInputFile final : public platform::InputFile {
  public:
-  SimInputFile(std::vector<std::uint8_t> bytes, std::uint64_t reportedSize)
-      : bytes_(std::move(bytes)), reportedSize_(reportedSize) {}
+  // `readable` bytes of `bytes` can be read, although the file says it
+  // holds `reportedSize` (a file that shrank).
+  SimInputFile(std::shared_ptr<const std::vector<std::uint8_t>> bytes, std::size_t readable,
+               std::uint64_t reportedSize)
+      : bytes_(std::move(bytes)), readable_(readable), reportedSize_(reportedSize) {}
   std::optional<std::uint64_t> size() override { return reportedSize_; }
   std::size_t readAt(std::uint64_t offset, std::span<std::uint8_t> out) override {
-    if (offset >= bytes_.size()) return 0;
-    const std::size_t n = std::min<std::size_t>(out.size(), bytes_.size() - offset);
-    std::memcpy(out.data(), bytes_.data() + offset, n);
+    if (offset >= readable_) return 0;
+    const std::size_t n = std::min<std::size_t>(out.size(), readable_ - offset);
+    std::memcpy(out.data(), bytes_->data() + offset, n);
     return n;
   }
 
  private:
-  std::vector<std::uint8_t> bytes_;
+  std::shared_ptr<const std::vector<std::uint8_t>> bytes_;
+  std::size_t readable_;
   std::uint64_t reportedSize_;
 };
 
@@ -113,21 +117,21 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
   const std::string text(path);
   if (world_.faults_.fileOpenFails(text)) return nullptr;
   const Location where = Resolve(world_, path);
-  std::vector<std::uint8_t> bytes;
+  std::shared_ptr<const std::vector<std::uint8_t>> bytes;
   if (where.player) {
     if (!where.valid) return nullptr;
     const auto it = where.player->rootFiles.find(where.name);
     if (it == where.player->rootFiles.end()) return nullptr;
-    bytes = it->second;
-  } else if (const auto* file = world_.files_.file(path)) {
-    bytes = *file;
+    bytes = std::make_shared<const std::vector<std::uint8_t>>(it->second);
   } else {
-    return nullptr;
+    bytes = world_.files_.shared(path);
+    if (!bytes) return nullptr;
   }
-  const std::uint64_t size = bytes.size();
-  if (const auto shrunk = world_.faults_.shrunkSize(text); shrunk && *shrunk < bytes.size())
-    bytes.resize(static_cast<std::size_t>(*shrunk));
-  return std::make_unique<SimInputFile>(std::move(bytes), size);
+  const std::size_t size = bytes->size();
+  std::size_t readable = size;
+  if (const auto shrunk = world_.faults_.shrunkSize(text); shrunk && *shrunk < readable)
+    readable = static_cast<std::size_t>(*shrunk);
+  return std::make_unique<SimInputFile>(std::move(bytes), readable, size);
 }
 
 }  // namespace kx7::sim

@@ -27,7 +27,8 @@ bool FileStore::hasDirectory(std::string_view path) const {
 
 void FileStore::addFile(std::string_view path, std::vector<std::uint8_t> bytes) {
   addDirectory(ParentPath(path));
-  files_[NormalPath(path)] = Entry{std::string(path), std::move(bytes)};
+  files_[NormalPath(path)] =
+      Entry{std::string(path), std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes))};
 }
 
 void FileStore::addFile(std::string_view path, std::string_view text) {
@@ -44,7 +45,12 @@ bool FileStore::hasFile(std::string_view path) const {
 
 const std::vector<std::uint8_t>* FileStore::file(std::string_view path) const {
   const auto it = files_.find(NormalPath(path));
-  return it == files_.end() ? nullptr : &it->second.bytes;
+  return it == files_.end() ? nullptr : it->second.bytes.get();
+}
+
+std::shared_ptr<const std::vector<std::uint8_t>> FileStore::shared(std::string_view path) const {
+  const auto it = files_.find(NormalPath(path));
+  return it == files_.end() ? nullptr : it->second.bytes;
 }
 
 std::vector<std::string> FileStore::filesIn(std::string_view folder) const {

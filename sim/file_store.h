@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -20,6 +21,9 @@ class FileStore {
   void removeFile(std::string_view path);
   bool hasFile(std::string_view path) const;
   const std::vector<std::uint8_t>* file(std::string_view path) const;
+  // The same bytes, shared: they stay valid while the file is replaced or
+  // removed, so a reader holds them without a copy.
+  std::shared_ptr<const std::vector<std::uint8_t>> shared(std::string_view path) const;
 
   // Adds the folder and the folders above it.
   void addDirectory(std::string_view path);
@@ -31,7 +35,7 @@ class FileStore {
  private:
   struct Entry {
     std::string path;
-    std::vector<std::uint8_t> bytes;
+    std::shared_ptr<const std::vector<std::uint8_t>> bytes;
   };
   std::map<std::string, Entry> files_;
   std::set<std::string> directories_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -11,7 +12,9 @@ namespace kx7::sim {
 // The bytes of one logical drive. Only blocks that were written take memory;
 // everything else reads as the erased value: 0xFF, as erased flash does, or
 // zero for a drive whose controller hides its flash behind a translation
-// layer (the data drive, like any mass-storage disk).
+// layer (the data drive, like any mass-storage disk). Blocks written whole
+// with the same bytes - the three copies of a firmware, say - are held once,
+// whichever drives hold them.
 class SparseMedia {
  public:
   static constexpr std::uint8_t kErased = 0xFF;
@@ -38,7 +41,11 @@ class SparseMedia {
   static constexpr std::uint64_t kBlock = 64 * 1024;
   std::uint64_t size_;
   std::uint8_t erased_;
-  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> blocks_;
+  using Block = std::vector<std::uint8_t>;
+  // A block written whole: shared with every block of the same bytes.
+  static std::shared_ptr<const Block> Intern(Block bytes);
+
+  std::unordered_map<std::uint64_t, std::shared_ptr<const Block>> blocks_;
 };
 
 }  // namespace kx7::sim

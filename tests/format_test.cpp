@@ -3,6 +3,8 @@
 // the traffic and the outside FAT tools.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -313,7 +315,8 @@ TEST_P(FormatOracle, FsckAndMtoolsAcceptTheVolume) {
   CStSDisk disk;
   ASSERT_TRUE(disk.Plan(c.sectors, c.bps, ""));
 
-  const std::string folder = ::testing::TempDir() + "kx7fw-format-" + c.name;
+  const std::string folder =
+      ::testing::TempDir() + "kx7fw-format-" + c.name + "-" + std::to_string(getpid());
   std::filesystem::create_directories(folder);
   const std::string diskImage = folder + "/disk.img";
   const std::string volumeImage = folder + "/volume.img";

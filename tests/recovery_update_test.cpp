@@ -4,6 +4,8 @@
 // from the updater's firmware folder.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <functional>
 #include <set>
@@ -125,7 +127,10 @@ TEST_P(RecoveryOnEachSystem, RebuildsThePlayer) {
   // The data drive is a volume outside tools accept.
   const auto fsck = FindTool("fsck.fat");
   if (!fsck) GTEST_SKIP() << "dosfstools is not installed";
-  const std::string image = ::testing::TempDir() + "kx7fw-recovered-volume.img";
+  // Each test process has a file of its own: CTest runs them side by side.
+  const std::string image = ::testing::TempDir() + "kx7fw-recovered-" +
+                            std::to_string(static_cast<int>(GetParam())) + "-" +
+                            std::to_string(getpid()) + ".img";
   ASSERT_TRUE(world.exportDataVolume(0, image));
   const FsckVerdict verdict = CheckWithFsck(*fsck, image);
   EXPECT_TRUE(verdict.complaints.empty()) << verdict.output;

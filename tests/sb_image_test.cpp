@@ -188,9 +188,15 @@ TEST_F(SbImageTest, FileThatShrinksOrCannotBeOpenedYieldsNoBytes) {
   std::vector<std::uint8_t> bytes = {1, 2, 3};
   EXPECT_FALSE(ReadImageFile(services.files, component, bytes));
   EXPECT_EQ(bytes, (std::vector<std::uint8_t>{1, 2, 3}));
-  // Loading goes through the same read.
+  // Loading reads the header only: the header is still whole, the rest is
+  // caught when the bytes are read.
   CStFwComponent again;
-  EXPECT_FALSE(again.Load(services.files, path));
+  EXPECT_TRUE(again.Load(services.files, path));
+  EXPECT_EQ(again.ImageSize, 8192u);
+  // A file that shrank into its header does not load.
+  const std::string cut = Put("cut.sb", sim::BuildSbFile({.size = 8192}));
+  world.faults().shrinkFile(cut, 0x50);
+  EXPECT_FALSE(again.Load(services.files, cut));
   EXPECT_EQ(again.FilePath, "");
 
   const std::string other = Put("other.sb", sim::BuildSbFile({}));
