@@ -1,6 +1,6 @@
 #include "platform/linux/registry_view.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "platform/linux/usb_disks.h"
 #include "platform/linux/windows_names.h"
@@ -136,7 +136,7 @@ bool RegistryView::queryValue(platform::RegistryKey handle, std::string_view nam
     }
   }
   if (!value || value->size() > buffer.size()) return false;  // missing, or ERROR_MORE_DATA
-  std::memcpy(buffer.data(), value->data(), value->size());
+  std::copy(value->begin(), value->end(), buffer.begin());
   length = static_cast<std::uint32_t>(value->size());
   return true;
 }
