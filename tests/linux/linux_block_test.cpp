@@ -13,9 +13,12 @@
 #include <fstream>
 #include <numeric>
 
+#include "device/device_session.h"
 #include "loop_device.h"
+#include "loop_player.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/usb_disks.h"
+#include "sim/sb_file.h"
 #include "util/byte_order.h"
 
 namespace kx7::test {
@@ -227,6 +230,37 @@ TEST_F(LoopDiskTest, AMountedDiskIsNeitherLockedNorDismounted) {
   EXPECT_EQ(backend->mountsOfLetter(letter),
             (std::vector<linux_backend::MountedVolume>{{loop->node(), where}}));
   Volumes().closeHandle(handle);
+}
+
+// The library itself on the loop device, standing in for the updater's
+// disk: found by INQUIRY among the physical drives, locked, and written
+// through the session's handle - what formatting the data drive does.
+TEST_F(LoopDiskTest, TheLibraryTakesTheLoopDiskForTheUpdatersAndWritesIt) {
+  sim::PlayerConfig updater;
+  updater.initialMode = sim::PlayerMode::Updater;
+  sim::Player player(updater);
+  player.mode = sim::PlayerMode::Updater;
+  player.drives = sim::FactoryDrives(sim::BuildSbFile({}), {1, 1, 0}, {1, 1, 0});
+  LoopPlayerVolumes volumes(backend->volumes(), player, letter);
+  NoWaitClock clock;
+  const platform::Services s = backend->services();
+  const platform::Services services{volumes, s.devices, s.hid,    s.registry, s.shell,
+                                    s.com,   s.files,   s.system, clock};
+
+  DeviceSession session(services);
+  ASSERT_TRUE(session.OpenUpdaterByPhysicalDrive());
+  EXPECT_EQ(session.Kind, DeviceKindUpdater);
+  ASSERT_TRUE(session.LockVolume());
+  // The disk is the session's alone now.
+  const int other = open(loop->node().c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+  EXPECT_LT(other, 0);
+  if (other >= 0) close(other);
+
+  const std::vector<std::uint8_t> boot(512, 0xB5);
+  ASSERT_TRUE(volumes.writeAt(session.VolumeHandle, 63 * 512, boot));
+  session.Close();
+  EXPECT_EQ(ImageBytes(63 * 512, 512), boot);
+  EXPECT_EQ(backend->openHandleCount(), 0u);
 }
 
 }  // namespace

@@ -37,21 +37,26 @@ TEST_F(UpdateTest, DeviceInfoReadsThePlayerAndBacksUpItsSettingsFromItsMount) {
   AddPlayer(kSerial);
   const std::string media = scratch + "/media/TESSIO";
   const std::vector<std::uint8_t> persist = {0x4B, 0x58, 0x25, 0x01, 0x00};
+  const std::vector<std::uint8_t> diversity = {'R', '=', '3', '7'};
   WriteFile(media + "/PERSIST.BIN", persist);
-  WriteFile(media + "/DEVDIVERSITY.INI", {'R', '=', '3', '7'});
-  Mount(bed->partitionDevnum(0), media);
+  WriteFile(media + "/DEVDIVERSITY.INI", diversity);
+  const std::string backup = config.stateDirectory + "/" + kSerial;
 
+  // Not mounted yet: the player's files are not there to copy.
   DeviceInfo info{};
   ASSERT_EQ(library->GetDeviceInfo(kSerial, &info), result::kOk);
   EXPECT_STREQ(info.Mode, "MSC");
   EXPECT_STREQ(info.FirmwareVersion, "1.01");
   EXPECT_STREQ(info.DriveLetterText, "B");
+  EXPECT_STREQ(info.RegionCode, "0");
+  EXPECT_TRUE(ReadFile(backup + "/PERSIST.BIN").empty());
+
+  Mount(bed->partitionDevnum(0), media);
+  ASSERT_EQ(library->GetDeviceInfo(kSerial, &info), result::kOk);
   EXPECT_STREQ(info.RegionCode, "37");  // read back from the backup
   EXPECT_STREQ(info.Serial, kSerial);
-  const std::string backup = config.stateDirectory + "/" + kSerial;
   EXPECT_EQ(ReadFile(backup + "/PERSIST.BIN"), persist);
-  EXPECT_EQ(ReadFile(backup + "/DEVDIVERSITY.INI"),
-            (std::vector<std::uint8_t>{'R', '=', '3', '7'}));
+  EXPECT_EQ(ReadFile(backup + "/DEVDIVERSITY.INI"), diversity);
   EXPECT_EQ(backend->openHandleCount(), 0u);
 }
 
