@@ -110,9 +110,10 @@ std::optional<std::string> LinuxFiles::resolve(std::string_view path) {
   if (!disk) return std::nullopt;
   const auto mountPoint = DataMountPoint(*disk, ReadMountInfo(config_.mountInfoPath));
   if (!mountPoint) return std::nullopt;
-  std::string rest = PosixTail(tail);
-  if (rest.empty()) rest = "/";
-  return (*mountPoint == "/" ? std::string() : *mountPoint) + rest;
+  const std::string rest = tail.empty() ? std::string(1, '/') : PosixTail(tail);
+  std::string where = *mountPoint == "/" ? std::string() : *mountPoint;
+  where += rest;
+  return where;
 }
 
 bool LinuxFiles::createDirectory(std::string_view path) {

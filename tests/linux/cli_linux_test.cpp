@@ -51,7 +51,7 @@ TEST(AccessMessageTest, EachFailureNamesTheNodeAndWhatToDo) {
     AccessFailure failure;
     std::vector<std::string> mentions;
   };
-  const Case cases[] = {
+  const std::vector<Case> cases = {
       {{"/dev/sg2", EACCES, NodeOperation::Open}, {"/dev/sg2", "kx7fw udev-rules", "udevadm"}},
       {{"/dev/sdb", EPERM, NodeOperation::Lock}, {"/dev/sdb", "kx7fw udev-rules"}},
       {{"/dev/sdb", EACCES, NodeOperation::Reread}, {"/dev/sdb", "root", "sudo"}},
