@@ -1,0 +1,36 @@
+#pragma once
+
+// Files on Linux. The library names files the Windows way; they land here:
+//   <H>:\Temp\...  (H: the first character of the module path, '/')
+//                  -> the per-user state folder
+//   X:\...         (X: the drive letter of a USB disk)
+//                  -> under the mount point of the disk's data partition;
+//                     nothing there while it is not mounted
+//   anything else  -> a path of the host's own file system, as it is
+// The module path is the file of the library itself.
+
+#include "platform/files.h"
+#include "platform/linux/linux_config.h"
+
+namespace kx7::linux_backend {
+
+class LinuxFiles final : public platform::FileSystem {
+ public:
+  explicit LinuxFiles(const LinuxConfig& config) : config_(config) {}
+
+  std::string modulePath() override;
+  bool createDirectory(std::string_view path) override;
+  bool copyFileNoOverwrite(std::string_view from, std::string_view to) override;
+  bool pathExists(std::string_view path) override;
+  std::unique_ptr<platform::InputFile> openForReading(std::string_view path,
+                                                      platform::OpenMode mode) override;
+
+  // Where a path the library names lands; nothing for a drive that is not
+  // there or not mounted.
+  std::optional<std::string> resolve(std::string_view path);
+
+ private:
+  const LinuxConfig& config_;
+};
+
+}  // namespace kx7::linux_backend

@@ -1,0 +1,59 @@
+#pragma once
+
+// The disks the backend offers as drive letters: every USB mass-storage disk
+// (and, for tests and diagnostics, block devices named in the configuration).
+//
+// Letter rule: the disks are ordered by the kernel's disk sequence number
+// (diskseq, which grows with every disk the kernel attaches), then by name;
+// the first gets 'B', the next 'C', and so on up to 'Z'. A disk keeps its
+// letter while it and the disks before it stay attached; a newly attached
+// disk never moves the others.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kx7::linux_backend {
+
+struct PartitionInfo {
+  unsigned number = 0;
+  std::string node;  // e.g. /dev/sdb1
+  dev_t devnum = 0;
+  // Position and size as sysfs reports them: in 512-byte units.
+  std::uint64_t start512 = 0;
+  std::uint64_t size512 = 0;
+};
+
+struct UsbDisk {
+  char letter = 0;
+  std::string sysname;    // sdb
+  std::string blockNode;  // /dev/sdb
+  std::string sgNode;     // /dev/sg2, or "" when the disk has no generic node
+  dev_t devnum = 0;
+  std::uint64_t diskseq = 0;
+  std::vector<PartitionInfo> partitions;  // by partition number
+  // The USB device the disk belongs to; empty for a configured extra disk.
+  std::string usbSyspath;
+  std::uint16_t vendorId = 0;
+  std::uint16_t productId = 0;
+  std::string serial;
+  // The SCSI identity the kernel read from INQUIRY, trailing blanks cut.
+  std::string scsiVendor;
+  std::string scsiModel;
+  std::string scsiRevision;
+};
+
+// The disks in letter order, letters assigned. `extraDisks` are block device
+// names (e.g. "loop3") that take part as if they were USB disks.
+std::vector<UsbDisk> ListUsbDisks(const std::vector<std::string>& extraDisks);
+
+// The disk at a letter (either case); null when there is none.
+const UsbDisk* DiskAtLetter(const std::vector<UsbDisk>& disks, char letter);
+
+// The partition that holds the disk's volume: its lowest-numbered partition;
+// null for a disk without partitions (its file system, if any, spans it).
+const PartitionInfo* VolumePartition(const UsbDisk& disk);
+
+}  // namespace kx7::linux_backend

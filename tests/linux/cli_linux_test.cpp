@@ -1,0 +1,101 @@
+// The command-line tool's Linux helpers: the udev rules it prints, what it
+// tells a user stopped at a device node, and how it releases the player's
+// mounts.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+
+#include "cli/linux/access_message.h"
+#include "cli/linux/mount_release.h"
+#include "cli/linux/udev_rules.h"
+
+namespace kx7::cli {
+namespace {
+
+using linux_backend::AccessFailure;
+using linux_backend::MountedVolume;
+using linux_backend::NodeOperation;
+
+TEST(UdevRulesTest, ThePrintedRulesAreTheRulesFileAndCoverEveryMode) {
+  std::ifstream file(KX7FW_UDEV_RULES_PATH);
+  std::stringstream text;
+  text << file.rdbuf();
+  ASSERT_FALSE(text.str().empty());
+  EXPECT_EQ(UdevRulesText(), text.str());
+
+  // Each node the backend opens in each mode is tagged for the user.
+  std::vector<std::string> tagged;
+  std::istringstream lines(text.str());
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("TAG+=\"uaccess\"") != std::string::npos) tagged.push_back(line);
+  for (const char* wanted :
+       {"SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"3f1c\", "
+        "ATTR{idProduct}==\"7a52\"",
+        "SUBSYSTEM==\"block\", ATTRS{idVendor}==\"3f1c\", ATTRS{idProduct}==\"7a52\"",
+        "SUBSYSTEM==\"scsi_generic\", ATTRS{idVendor}==\"3f1c\", ATTRS{idProduct}==\"7a52\"",
+        "SUBSYSTEM==\"hidraw\", ATTRS{idVendor}==\"066f\", ATTRS{idProduct}==\"3770\"",
+        "SUBSYSTEM==\"block\", ATTRS{vendor}==\"_Generic\", ATTRS{model}==\"MSC Recovery\"",
+        "SUBSYSTEM==\"scsi_generic\", ATTRS{vendor}==\"_Generic\", ATTRS{model}==\"MSC "
+        "Recovery\""}) {
+    const bool found = std::any_of(tagged.begin(), tagged.end(), [&](const std::string& line) {
+      return line.rfind(wanted, 0) == 0;
+    });
+    EXPECT_TRUE(found) << wanted;
+  }
+}
+
+TEST(AccessMessageTest, EachFailureNamesTheNodeAndWhatToDo) {
+  struct Case {
+    AccessFailure failure;
+    std::vector<std::string> mentions;
+  };
+  const std::vector<Case> cases = {
+      {{"/dev/sg2", EACCES, NodeOperation::Open}, {"/dev/sg2", "kx7fw udev-rules", "udevadm"}},
+      {{"/dev/sdb", EPERM, NodeOperation::Lock}, {"/dev/sdb", "kx7fw udev-rules"}},
+      {{"/dev/sdb", EACCES, NodeOperation::Reread}, {"/dev/sdb", "root", "sudo"}},
+      {{"/dev/sdb1", EBUSY, NodeOperation::Lock}, {"/dev/sdb1", "udisksctl unmount -b /dev/sdb1"}},
+      {{"/dev/sg2", ENODEV, NodeOperation::Command}, {"/dev/sg2", "went away"}},
+      {{"/dev/sdb", ENXIO, NodeOperation::Reread}, {"/dev/sdb", "partitions"}},
+      {{"/dev/hidraw3", EIO, NodeOperation::Command}, {"/dev/hidraw3", "Input/output error"}},
+  };
+  for (const Case& c : cases) {
+    const std::string message = AccessFailureMessage(c.failure);
+    for (const std::string& mention : c.mentions)
+      EXPECT_NE(message.find(mention), std::string::npos) << message << "\nlacks: " << mention;
+  }
+}
+
+TEST(MountReleaseTest, UdisksUnmountsWhatItCanAndTheRestIsNamed) {
+  const std::vector<MountedVolume> mounts = {{"/dev/sdb1", "/media/user/TESSIO"},
+                                             {"/dev/sdb2", "/media/user/PLAYER 2"}};
+  std::vector<std::vector<std::string>> calls;
+  const auto runner = [&](const std::vector<std::string>& argv) {
+    calls.push_back(argv);
+    return argv.back() == "/dev/sdb1" ? 0 : 1;
+  };
+  const auto left = ReleaseMounts(mounts, true, runner);
+  EXPECT_EQ(calls, (std::vector<std::vector<std::string>>{
+                       {"udisksctl", "unmount", "--no-user-interaction", "-b", "/dev/sdb1"},
+                       {"udisksctl", "unmount", "--no-user-interaction", "-b", "/dev/sdb2"}}));
+  EXPECT_EQ(left, (std::vector<MountedVolume>{mounts[1]}));
+  const std::string message = StillMountedMessage(left);
+  EXPECT_NE(message.find("umount '/media/user/PLAYER 2'"), std::string::npos) << message;
+  EXPECT_EQ(message.find("TESSIO"), std::string::npos) << message;
+
+  // Without udisks nothing is run and every mount is the user's to release.
+  calls.clear();
+  EXPECT_EQ(ReleaseMounts(mounts, false, runner), mounts);
+  EXPECT_TRUE(calls.empty());
+  EXPECT_EQ(StillMountedMessage({}), "");
+}
+
+TEST(MountReleaseTest, CommandsRunAndReportTheirExitStatus) {
+  EXPECT_EQ(RunCommand({"sh", "-c", "exit 0"}), 0);
+  EXPECT_EQ(RunCommand({"sh", "-c", "exit 3"}), 3);
+  EXPECT_EQ(RunCommand({"kx7fw-no-such-program"}), -1);
+}
+
+}  // namespace
+}  // namespace kx7::cli

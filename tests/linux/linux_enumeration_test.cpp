@@ -1,0 +1,137 @@
+// The Linux backend on a testbed holding the player's USB tree: drive
+// letters and their order, instance identifiers, serial <-> letter through
+// the registry view, the ROM's report sizes, and a node the user may not
+// open.
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "cli/linux/access_message.h"
+#include "firmware/hid_recovery.h"
+#include "host/drive_letters.h"
+#include "host/serial_lookup.h"
+#include "kx7fw/kx7fw.h"
+#include "testbed_fixture.h"
+
+namespace kx7::test {
+namespace {
+
+constexpr const char* kSerialA = "0000KX7T4A2C19F0";
+constexpr const char* kSerialB = "0000KX7T99990001";
+
+std::uint32_t Bit(char letter) {
+  return 1u << (letter - 'A');
+}
+
+TEST_F(TestbedTest, LettersFollowTheOrderTheDisksCameIn) {
+  bed->addForeignDisk("FLASH0001");
+  AddPlayer(kSerialA);
+  platform::VolumeIo& volumes = services->volumes;
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('B') | Bit('C'));
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+
+  // A disk that comes later takes the next letter; the others keep theirs.
+  bed->addForeignDisk("FLASH0002");
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('B') | Bit('C') | Bit('D'));
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+
+  EXPECT_EQ(volumes.driveType("C:\\"), platform::DriveType::Removable);
+  EXPECT_EQ(volumes.driveType("d:\\"), platform::DriveType::Removable);
+  EXPECT_EQ(volumes.driveType("A:\\"), platform::DriveType::NoRootDir);
+  EXPECT_EQ(volumes.driveType("E:\\"), platform::DriveType::NoRootDir);
+}
+
+TEST_F(TestbedTest, SerialsAndLettersMapBothWaysThroughTheRegistryView) {
+  bed->addForeignDisk("FLASH0001");
+  AddPlayer(kSerialA);
+  AddPlayer(kSerialB);
+  bed->addKeyboard();
+
+  char id[128] = {};
+  ASSERT_EQ(DeviceSerialNum(services->devices, id, 0), 1);
+  EXPECT_STREQ(id, "USB\\VID_3F1C&PID_7A52\\0000KX7T4A2C19F0");
+  ASSERT_EQ(DeviceSerialNum(services->devices, id, 1), 1);
+  EXPECT_STREQ(id, "USB\\VID_3F1C&PID_7A52\\0000KX7T99990001");
+  EXPECT_EQ(DeviceSerialNum(services->devices, id, 2), 0);
+
+  for (const auto& [serial, letter] : {std::pair{kSerialA, 'C'}, std::pair{kSerialB, 'D'}}) {
+    SCOPED_TRACE(serial);
+    EXPECT_EQ(FindDriveLetterForSerial(*services, serial), letter);
+    EXPECT_EQ(FindSerialForDriveLetter(*services, letter), serial);
+  }
+  EXPECT_FALSE(FindSerialForDriveLetter(*services, 'B').has_value());  // the flash disk
+  EXPECT_EQ(FindDriveLetterForSerial(*services, "0000KX7T00000000"), 0);
+
+  char list[26] = {};
+  EXPECT_EQ(library->MSCDeviceList(list), 2);
+  // Every session and registry key the lookups opened is closed again.
+  EXPECT_EQ(backend->openHandleCount(), 0u);
+}
+
+TEST_F(TestbedTest, TheRomsReportSizesComeFromItsReportDescriptor) {
+  bed->addKeyboard();
+  AddPlayer(kSerialA, sim::PlayerMode::RomRecovery);
+  {
+    auto device = HidRecoveryDevice::Create(*services);
+    device->Handle = device->FindRecoveryHidDevice();
+    ASSERT_TRUE(device->Handle.isOpen());
+    ASSERT_TRUE(device->ReadCaps());
+    EXPECT_EQ(device->Caps.outputReportByteLength, 1025);
+    EXPECT_EQ(device->Caps.inputReportByteLength, 14);
+    EXPECT_EQ(device->Caps.usagePage, 0xFF00);
+  }
+  DeviceInfo info{};
+  EXPECT_EQ(library->GetDeviceInfo(kSerialA, &info), 0);
+  EXPECT_STREQ(info.Mode, "REC");
+  EXPECT_EQ(backend->openHandleCount(), 0u);
+}
+
+// This thread without the capabilities that let root past file modes
+// (capabilities are per thread), so that a node's mode counts for root too.
+class WithoutAccessOverride {
+ public:
+  WithoutAccessOverride() {
+    if (syscall(SYS_capget, &header_, saved_) != 0) return;
+    __user_cap_data_struct dropped[2];
+    std::memcpy(dropped, saved_, sizeof saved_);
+    for (int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+      dropped[cap / 32].effective &= ~(1u << (cap % 32));
+    active_ = syscall(SYS_capset, &header_, dropped) == 0;
+  }
+  ~WithoutAccessOverride() {
+    if (active_) syscall(SYS_capset, &header_, saved_);
+  }
+  bool active() const { return active_; }
+
+ private:
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct saved_[2] = {};
+  bool active_ = false;
+};
+
+TEST_F(TestbedTest, ANodeTheUserMayNotOpenIsNamedWithTheFix) {
+  AddPlayer(kSerialA);
+  const std::string node = bed->blockNode(0);
+  ASSERT_EQ(chmod(bed->testbedPath(node).c_str(), 0), 0);
+  WithoutAccessOverride unprivileged;
+  if (geteuid() == 0 && !unprivileged.active())
+    GTEST_SKIP() << "running as root and cannot drop CAP_DAC_OVERRIDE for this thread";
+
+  DeviceInfo info{};
+  EXPECT_EQ(library->GetDeviceInfo(kSerialA, &info), 1);  // no player there
+  const auto failure = backend->lastAccessFailure();
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(*failure,
+            (linux_backend::AccessFailure{node, EACCES, linux_backend::NodeOperation::Open}));
+  const std::string message = cli::AccessFailureMessage(*failure);
+  EXPECT_NE(message.find(node), std::string::npos) << message;
+  EXPECT_NE(message.find("kx7fw udev-rules"), std::string::npos) << message;
+  EXPECT_EQ(backend->openHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace kx7::test
