@@ -37,6 +37,16 @@ std::string VersionWhenBack(Context& c, const std::string& serial) {
   return "";
 }
 
+// A failed operation, with the device node it could not use when the
+// system names one.
+int FailedAt(Context& c, Operation operation, int code) {
+  if (const std::string problem = c.world.TakeAccessProblem(); !problem.empty()) {
+    c.report.Say(problem);
+    c.report.Data()["accessProblem"] = problem;
+  }
+  return c.report.Failed(operation, code);
+}
+
 bool FolderUsable(Context& c, const std::string& folder, bool withBootlet) {
   const auto problems = CheckFirmwareFolder(c.library.Services().files, folder, withBootlet);
   for (const std::string& problem : problems) c.report.Say("  " + folder + problem);
@@ -48,6 +58,7 @@ bool FolderUsable(Context& c, const std::string& folder, bool withBootlet) {
 
 int RunUpdate(Context& c, const std::string& serial, const std::string& folder) {
   c.report.Data()["serial"] = serial;
+  c.world.TakeAccessProblem();  // what earlier looks at other disks left
   if (!FolderUsable(c, folder, false))
     return c.report.Refused("the firmware folder is not usable; nothing was sent to the player");
 
@@ -66,6 +77,10 @@ int RunUpdate(Context& c, const std::string& serial, const std::string& folder) 
         "recover " +
         folder + "'");
 
+  if (const std::string busy = c.world.PrepareDisk(info->DriveLetterText[0]); !busy.empty()) {
+    c.report.Say(busy);
+    return c.report.Refused("the player's volumes are in use; nothing was sent to the player");
+  }
   char newVersion[16] = {};
   c.library.GetLocalVersion(folder.c_str(), newVersion, sizeof newVersion);
   const std::string before = info->FirmwareVersion;
@@ -75,7 +90,7 @@ int RunUpdate(Context& c, const std::string& serial, const std::string& folder) 
 
   const int code =
       Observed(c, [&] { return c.library.DoNormalUpdate(serial.c_str(), folder.c_str()); });
-  if (code != 0) return c.report.Failed(Operation::NormalUpdate, code);
+  if (code != 0) return FailedAt(c, Operation::NormalUpdate, code);
   const std::string after = VersionWhenBack(c, serial);
   c.report.Say("the player is back with firmware " + (after.empty() ? "?" : after));
   c.report.Data()["firmwareAfter"] = after;
@@ -83,6 +98,7 @@ int RunUpdate(Context& c, const std::string& serial, const std::string& folder) 
 }
 
 int RunRecover(Context& c, const std::string& folder) {
+  c.world.TakeAccessProblem();
   if (!FolderUsable(c, folder, true))
     return c.report.Refused("the firmware folder is not usable; nothing was sent to the player");
   if (!RecoveryDevicePresent(c.library)) {
@@ -94,7 +110,7 @@ int RunRecover(Context& c, const std::string& folder) {
   }
   c.report.Say("rebuilding the player in ROM recovery mode");
   const int code = Observed(c, [&] { return c.library.DoRecoveryUpdate("", folder.c_str()); });
-  if (code != 0) return c.report.Failed(Operation::RecoveryUpdate, code);
+  if (code != 0) return FailedAt(c, Operation::RecoveryUpdate, code);
 
   const char letter = c.library.CurrentDriveLetter();
   const std::string serial = FindSerialForDriveLetter(c.library.Services(), letter).value_or("");

@@ -8,6 +8,13 @@ namespace kx7::cli {
 
 std::unique_ptr<HostWorld> HostWorld::Open(const WorldOptions& options, std::string& error) {
   std::unique_ptr<HostWorld> world(new HostWorld);
+  if (!options.simulation) {
+    world->real_ = OpenRealBackend();
+    if (world->real_) {
+      world->description_ = world->real_->Description();
+      return world;
+    }
+  }
   if (options.simulation && !options.simulation->empty()) {
     error = "scenario files are not supported by this build";
     return nullptr;
@@ -26,7 +33,15 @@ std::unique_ptr<HostWorld> HostWorld::Open(const WorldOptions& options, std::str
 HostWorld::~HostWorld() = default;
 
 platform::Services HostWorld::Services() {
-  return sim_->services();
+  return sim_ ? sim_->services() : real_->Services();
+}
+
+std::string HostWorld::PrepareDisk(char letter) {
+  return real_ ? real_->PrepareDisk(letter) : "";
+}
+
+std::string HostWorld::TakeAccessProblem() {
+  return real_ ? real_->TakeAccessProblem() : "";
 }
 
 double HostWorld::Seconds() const {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/real_backend.h"
 #include "platform/platform.h"
 #include "sim/world.h"
 
@@ -47,10 +48,17 @@ class HostWorld {
   // The simulated world's transcript as JSON Lines into `path`.
   bool WriteTrace(const std::string& path, std::string& error) const;
 
+  // Frees the player's disk at `letter` for the library; "" when it is
+  // free, else what the user must do. Nothing to do on a simulated world.
+  std::string PrepareDisk(char letter);
+  // A device node the last operation could not use, as a message; "".
+  std::string TakeAccessProblem();
+
  private:
   HostWorld() = default;
 
   std::unique_ptr<sim::World> sim_;
+  std::unique_ptr<RealBackend> real_;
   std::string description_;
   std::string defaultFolder_;
   std::string defaultSerial_;

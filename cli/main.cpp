@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/feedback.h"
 #include "cli/host_world.h"
+#include "cli/real_backend.h"
 #include "cli/report.h"
 
 namespace {
@@ -107,6 +108,10 @@ int main(int argc, char** argv) {
   format->add_option("--label", image.label, "volume label (at most 11 characters)");
   auto* demo = app.add_subcommand(
       "demo", "a normal update and a recovery update on the built-in simulated world");
+  CLI::App* rules = nullptr;
+  if (!UdevRules().empty())
+    rules = app.add_subcommand("udev-rules",
+                               "print the udev rules that let the logged-in user reach the player");
 
   try {
     app.parse(argc, argv);
@@ -120,6 +125,10 @@ int main(int argc, char** argv) {
   Report report(chosen->get_name(), g.json ? Report::Style::Json : Report::Style::Text);
   try {
     if (chosen == format) return RunFormatImage(report, image);
+    if (rules && chosen == rules) {
+      std::fputs(UdevRules().c_str(), stdout);
+      return exit_code::kDone;
+    }
     if (chosen == demo) return RunDemo(report, StyleFor(g));
     return OnWorld(g, report, [&](HostWorld& world, kx7::Library& library, Feedback& feedback) {
       Context c{world, library, feedback, report};

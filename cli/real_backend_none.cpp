@@ -1,0 +1,13 @@
+#include "cli/real_backend.h"
+
+namespace kx7::cli {
+
+std::unique_ptr<RealBackend> OpenRealBackend() {
+  return nullptr;
+}
+
+std::string UdevRules() {
+  return "";
+}
+
+}  // namespace kx7::cli
