@@ -14,11 +14,13 @@
 #include <numeric>
 
 #include "device/device_session.h"
+#include "firmware/data_drive_format.h"
 #include "loop_device.h"
 #include "loop_player.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/usb_disks.h"
 #include "sim/sb_file.h"
+#include "support/fat_oracle.h"
 #include "util/byte_order.h"
 
 namespace kx7::test {
@@ -266,6 +268,49 @@ TEST_F(LoopDiskTest, TheLibraryTakesTheLoopDiskForTheUpdatersAndWritesIt) {
   ASSERT_TRUE(volumes.writeAt(session.VolumeHandle, 63 * 512, boot));
   session.Close();
   EXPECT_EQ(ImageBytes(63 * 512, 512), boot);
+  EXPECT_EQ(backend->openHandleCount(), 0u);
+}
+
+// The data drive formatted by the library through the Linux backend - the
+// partition table rewritten and re-read by the kernel, the file system written
+// through the partition's node - and judged by fsck.fat.
+TEST_F(LoopDiskTest, TheFormattedDataDrivePassesFsck) {
+  if (!LoopDevice::KernelReadsMbrTables(KX7FW_TEST_SCRATCH))
+    GTEST_SKIP() << "this kernel does not read MBR partition tables (no partition nodes)";
+  const auto fsck = FindTool("fsck.fat");
+  if (!fsck) GTEST_SKIP() << "dosfstools is not installed";
+  sim::PlayerConfig updater;
+  updater.initialMode = sim::PlayerMode::Updater;
+  sim::Player player(updater);
+  player.mode = sim::PlayerMode::Updater;
+  player.drives = sim::FactoryDrives(sim::BuildSbFile({}), {1, 1, 0}, {1, 1, 0});
+  LoopPlayerVolumes volumes(backend->volumes(), player, letter);
+  NoWaitClock clock;
+  const platform::Services s = backend->services();
+  const platform::Services services{volumes, s.devices, s.hid,    s.registry, s.shell,
+                                    s.com,   s.files,   s.system, clock};
+
+  DeviceSession session(services);
+  ASSERT_TRUE(session.OpenByDriveLetter(letter));
+  ASSERT_TRUE(session.LockVolume());
+  const auto sectors = static_cast<std::uint32_t>(kDiskSize / 512);
+  SectorWriter writer{&session, 512};
+  ASSERT_TRUE(FormatDataDrive(writer, 512, "KX7TMB", sectors));
+  session.Close();
+
+  CStSDisk disk;
+  ASSERT_TRUE(disk.Plan(sectors, 512, "KX7TMB"));
+  const std::string volume = image + ".volume";
+  {
+    const auto bytes = ImageBytes(std::uint64_t{disk.HiddenSectors()} * 512,
+                                  std::size_t{disk.VolumeSectors()} * 512);
+    std::ofstream(volume, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  }
+  const FsckVerdict verdict = CheckWithFsck(*fsck, volume);
+  unlink(volume.c_str());
+  EXPECT_TRUE(verdict.complaints.empty()) << verdict.output;
   EXPECT_EQ(backend->openHandleCount(), 0u);
 }
 
