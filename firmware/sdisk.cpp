@@ -199,10 +199,17 @@ CStSDisk::BootResult CStSDisk::FillBootSector() {
   if (volume <= rootDirSectors + reserved) return BootResult::Failed;
   const std::uint64_t dataAndFats = volume - rootDirSectors - reserved;
   for (std::uint32_t cluster = 32768 / SectorSize; cluster >= 1; cluster /= 2) {
-    const std::uint64_t entriesPerFatSector = fat32 ? 128u * cluster + 1 : 256u * cluster + 2;
-    const std::uint64_t fatSectors = CeilDiv(dataAndFats, entriesPerFatSector);
-    const std::uint64_t fats = kFatCount * fatSectors;
-    const std::uint64_t clusters = dataAndFats > fats ? (dataAndFats - fats) / cluster : 0;
+    const std::uint64_t divisor = fat32 ? 128u * cluster + 1 : 256u * cluster + 2;
+    std::uint64_t fatSectors = CeilDiv(dataAndFats, divisor);
+    const auto clustersWith = [&](std::uint64_t fat) {
+      const std::uint64_t fats = kFatCount * fat;
+      return dataAndFats > fats ? (dataAndFats - fats) / cluster : 0;
+    };
+    // The estimate above can leave the FAT a sector short of the two entries
+    // that precede the first cluster's; a FAT must map every cluster.
+    const std::uint64_t entriesPerSector = SectorSize * 8u / (fat32 ? 32u : 16u);
+    while (fatSectors * entriesPerSector < clustersWith(fatSectors) + 2) ++fatSectors;
+    const std::uint64_t clusters = clustersWith(fatSectors);
     if (fat32) {
       if (clusters < kFat32MinClusters) continue;
       if (clusters > kFat32MaxClusters) return BootResult::Failed;

@@ -37,7 +37,8 @@ bool SimRegistry::queryValue(platform::RegistryKey key, std::string_view name,
   const RegistryStore::Value* value =
       world_.registry_.value(it->second.root, it->second.path, name);
   if (!value || value->data.size() > buffer.size()) return false;  // ERROR_MORE_DATA
-  std::memcpy(buffer.data(), value->data.data(), value->data.size());
+  // An empty value copies nothing (and has no bytes to copy from).
+  if (!value->data.empty()) std::memcpy(buffer.data(), value->data.data(), value->data.size());
   length = static_cast<std::uint32_t>(value->data.size());
   return true;
 }

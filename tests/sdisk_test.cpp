@@ -190,6 +190,9 @@ TEST(DataDrivePlan, TypeBoundariesFollowTheClustersThatFit) {
       {1048576, 2048, CStSDisk::Fat16, 16, 65500},
       // Just above 4085 sectors, one-sector clusters still fit.
       {4300, 512, CStSDisk::Fat16, 1, 4151},
+      // The FAT size estimate would map 51,200 entries for 51,199 clusters
+      // and the two entries before them; the FAT takes one more sector.
+      {3277309, 512, CStSDisk::Fat16, 64, 51199},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sectors);
@@ -198,6 +201,8 @@ TEST(DataDrivePlan, TypeBoundariesFollowTheClustersThatFit) {
     EXPECT_EQ(disk.FatType, c.type);
     EXPECT_EQ(disk.SectorsPerCluster(), c.cluster);
     EXPECT_EQ(disk.ClusterCount(), c.clusters);
+    EXPECT_GE(std::uint64_t{disk.FatSectors()} * c.bps * 8 / (c.type == CStSDisk::Fat32 ? 32 : 16),
+              c.clusters + 2ull);
   }
   // Too small for 4085 clusters of any size: no plan.
   CStSDisk disk;
