@@ -1,0 +1,227 @@
+// kx7fw as people and scripts run it: every command's exit code, final line
+// and JSON result, on the built-in simulated world.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sim/scenario.h"
+#include "support/fat_oracle.h"
+
+namespace kx7::test {
+namespace {
+
+using sim::DefaultScenario;
+
+struct ToolOutput {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+  std::string LastLine() const {
+    std::string text = out;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+  }
+  nlohmann::json Json() const { return nlohmann::json::parse(out); }
+};
+
+std::string Quote(const std::string& arg) {
+  std::string quoted = "'";
+  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+ToolOutput Kx7fw(const std::vector<std::string>& args) {
+  const std::string errFile =
+      ::testing::TempDir() + "kx7fw-cli-" + std::to_string(getpid()) + ".err";
+  std::string command = Quote(KX7FW_CLI_PATH);
+  for (const std::string& a : args) command += " " + Quote(a);
+  command += " 2>" + Quote(errFile);
+  ToolOutput run;
+  FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    run.out.append(buffer, n);
+  const int status = pclose(pipe);
+  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errFile);
+  std::stringstream text;
+  text << err.rdbuf();
+  run.err = text.str();
+  std::filesystem::remove(errFile);
+  return run;
+}
+
+const std::string kFolder = DefaultScenario::kFirmwareFolder;
+const std::string kSerial = DefaultScenario::kSerial;
+
+struct CommandCase {
+  const char* name;
+  std::vector<std::string> args;
+  int exitCode;
+  std::string lastLine;
+};
+
+class CliCommand : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(CliCommand, ExitsWithItsCodeAndFinalLine) {
+  const CommandCase& c = GetParam();
+  const ToolOutput run = Kx7fw(c.args);
+  EXPECT_EQ(run.exitCode, c.exitCode) << run.out << run.err;
+  EXPECT_EQ(run.LastLine(), c.lastLine) << run.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BuiltInWorld, CliCommand,
+    ::testing::Values(
+        CommandCase{"List", {"--sim", "list"}, 0, "kx7fw list: done"},
+        CommandCase{"Info", {"--sim", "info"}, 0, "kx7fw info: done (result 0: player found)"},
+        CommandCase{"InfoOfNoPlayer",
+                    {"--sim", "info", "0000NOSUCHPLAYER"},
+                    1,
+                    "kx7fw info: failed (result 5: no serial given, or the player is not at that "
+                    "serial's drive letter)"},
+        CommandCase{"LocalVersion",
+                    {"--sim", "local-version", kFolder},
+                    0,
+                    "kx7fw local-version: done (result 0: version read)"},
+        CommandCase{"LocalVersionWithoutFirmware",
+                    {"--sim", "local-version", "C:\\Nothing\\"},
+                    1,
+                    "kx7fw local-version: failed (result 2: firmware.sb is missing or is not a "
+                    "valid SB file)"},
+        CommandCase{
+            "Inspect", {"--sim", "inspect", kFolder + "updater.sb"}, 0, "kx7fw inspect: done"},
+        CommandCase{"InspectAMissingFile",
+                    {"--sim", "inspect", kFolder + "nothing.sb"},
+                    3,
+                    "kx7fw inspect: refused - " + kFolder + "nothing.sb is not a valid SB file"},
+        CommandCase{"NeedRecovery",
+                    {"--sim", "need-recovery", kSerial, kFolder},
+                    0,
+                    "kx7fw need-recovery: no recovery needed (result 1: the new firmware fits, or "
+                    "the player is not reachable)"},
+        CommandCase{"Update",
+                    {"--sim", "update", kSerial, kFolder},
+                    0,
+                    "kx7fw update: done (result 0: update done)"},
+        CommandCase{"UpdateFromAWrongFolder",
+                    {"--sim", "update", kSerial, "C:\\Wrong\\"},
+                    3,
+                    "kx7fw update: refused - the firmware folder is not usable; nothing was sent "
+                    "to the player"},
+        CommandCase{"UpdateOfNoPlayer",
+                    {"--sim", "update", "0000NOSUCHPLAYER", kFolder},
+                    3,
+                    "kx7fw update: refused - no player in mass-storage mode with serial "
+                    "0000NOSUCHPLAYER"},
+        CommandCase{"Recover",
+                    {"--sim", "recover", kFolder},
+                    0,
+                    "kx7fw recover: done (result 0: recovery done)"},
+        CommandCase{"LabelTooLong",
+                    {"format-image", "/dev/null", "--sectors", "131072", "--label", "TWELVE CHARS"},
+                    3,
+                    "kx7fw format-image: refused - a volume label holds at most 11 characters"},
+        CommandCase{"DriveTooSmall",
+                    {"format-image", "/dev/null", "--sectors", "4000"},
+                    3,
+                    "kx7fw format-image: refused - no FAT16 or FAT32 volume fits 4000 sectors of "
+                    "512 bytes"},
+        CommandCase{"Demo",
+                    {"demo"},
+                    0,
+                    "kx7fw demo: done - firmware 1.01 before, 2.03 after both updates"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Cli, WrongCommandLinesExitWithTwo) {
+  EXPECT_EQ(Kx7fw({}).exitCode, 2);
+  EXPECT_EQ(Kx7fw({"bogus"}).exitCode, 2);
+  EXPECT_EQ(Kx7fw({"update", kSerial}).exitCode, 2);
+  EXPECT_EQ(Kx7fw({"--progress=sometimes", "list"}).exitCode, 2);
+  EXPECT_EQ(Kx7fw({"--help"}).exitCode, 0);
+}
+
+TEST(Cli, UpdateAsJsonWithProgressEvents) {
+  const ToolOutput run = Kx7fw({"--sim", "--json", "--progress=json", "update", kSerial, kFolder});
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json result = run.Json();
+  EXPECT_EQ(result["command"], "update");
+  EXPECT_EQ(result["outcome"], "done");
+  EXPECT_EQ(result["result"], 0);
+  EXPECT_EQ(result["meaning"], "update done");
+  EXPECT_EQ(result["firmwareBefore"], "1.01");
+  EXPECT_EQ(result["firmwareAfter"], "2.03");
+
+  // One event per line: each step starts and ends, in order, and the
+  // transfers count up to their totals.
+  std::vector<std::string> started;
+  std::stringstream lines(run.err);
+  int open = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line);
+    if (event["event"] == "step-started") {
+      EXPECT_EQ(open++, 0);
+      started.push_back(event["step"]);
+    } else if (event["event"] == "step-ended") {
+      EXPECT_EQ(--open, 0);
+      EXPECT_EQ(event["step"], started.back());
+    } else if (event["event"] == "bytes") {
+      EXPECT_LE(event["done"].get<std::uint64_t>(), event["total"].get<std::uint64_t>());
+    }
+  }
+  ASSERT_GE(started.size(), 3u);
+  EXPECT_EQ(started.front(), "switching the player to its recovery mode");
+  EXPECT_EQ(started.back(), "resetting the player");
+}
+
+TEST(Cli, ListAndInfoAsJson) {
+  const nlohmann::json list = Kx7fw({"--sim", "--json", "list"}).Json();
+  ASSERT_EQ(list["players"].size(), 1u);
+  EXPECT_EQ(list["players"][0]["serial"], kSerial);
+  EXPECT_EQ(list["players"][0]["letter"], "E");
+  EXPECT_EQ(list["romRecovery"], false);
+  const nlohmann::json info = Kx7fw({"--sim", "--json", "info", kSerial}).Json();
+  EXPECT_EQ(info["mode"], "MSC");
+  EXPECT_EQ(info["firmwareVersion"], "1.01");
+  EXPECT_EQ(info["regionCode"], "37");
+  ASSERT_EQ(info["drives"].size(), 8u);
+  EXPECT_EQ(info["drives"][3]["tag"], 0x50);
+  EXPECT_EQ(info["drives"][3]["version"], "1.01.0");
+}
+
+TEST(Cli, FormatImageIsAVolumeOutsideToolsRead) {
+  const auto fsck = FindTool("fsck.fat");
+  const auto minfo = FindTool("minfo");
+  if (!fsck || !minfo) GTEST_SKIP() << "dosfstools and mtools are not installed";
+  const std::string image =
+      ::testing::TempDir() + "kx7fw-cli-image-" + std::to_string(getpid()) + ".img";
+  const ToolOutput run = Kx7fw({"--json", "format-image", image, "--sectors", "262144",
+                                "--sector-size", "2048", "--label", "KX7TMB"});
+  ASSERT_EQ(run.exitCode, 0) << run.out;
+  const nlohmann::json result = run.Json();
+  EXPECT_EQ(result["fatType"], "FAT16");
+  const std::uint64_t start = result["partitionStart"].get<std::uint64_t>() * 2048;
+  const ToolRun info =
+      RunTool(Quote(*minfo) + " -i " + Quote(image + "@@" + std::to_string(start)) + " ::");
+  EXPECT_EQ(info.exitCode, 0) << info.output;
+  EXPECT_EQ(MinfoField(info.output, "sector size"), "2048 bytes");
+  // fsck.fat reads the partition alone.
+  const std::string volume = image + ".volume";
+  RunTool("dd if=" + Quote(image) + " of=" + Quote(volume) +
+          " bs=2048 skip=" + std::to_string(start / 2048) + " conv=sparse status=none");
+  const FsckVerdict verdict = CheckWithFsck(*fsck, volume);
+  EXPECT_TRUE(verdict.complaints.empty()) << verdict.output;
+  std::filesystem::remove(image);
+  std::filesystem::remove(volume);
+}
+
+}  // namespace
+}  // namespace kx7::test
