@@ -60,7 +60,7 @@ std::string WindowsPath(const Value& value) {
   const std::string path = value.text();
   if (path.size() < 3 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' ||
       path[2] != '\\')
-    value.refuse("not a Windows path such as \"C:\\\\Folder\\\\file\"");
+    value.refuse("not a Windows path such as \"C:\\Folder\\file\"");
   return path;
 }
 
@@ -283,15 +283,16 @@ PlayerSpec ReadPlayer(const Value& value, const PlayerConfig& base) {
   }
   if (auto timings = o.get("timings")) ReadTimings(*timings, config);
 
-  if (auto drives = o.get("drives")) {
-    player.drives = ReadDrives(*drives);
-    std::uint64_t used = 0;
-    for (const SimDrive& d : player.drives) used += d.sizeBytes;
-    if (used > config.mediaBytes)
-      drives->refuse("the drives take " + std::to_string(used) + " bytes, more than the media's " +
-                     std::to_string(config.mediaBytes) + " (mediaSize)");
-  } else {
-    player.drives = FactoryDrives(DefaultPlayerFirmwareFile(), {1, 1, 0}, {1, 1, 0});
+  const auto drives = o.get("drives");
+  player.drives = drives ? ReadDrives(*drives)
+                         : FactoryDrives(DefaultPlayerFirmwareFile(), {1, 1, 0}, {1, 1, 0});
+  std::uint64_t used = 0;
+  for (const SimDrive& d : player.drives) used += d.sizeBytes;
+  if (used > config.mediaBytes) {
+    const auto where = o.has("mediaSize") ? o.get("mediaSize") : drives;
+    (where ? *where : value)
+        .refuse("the drives take " + std::to_string(used) + " bytes, more than the media's " +
+                std::to_string(config.mediaBytes));
   }
 
   if (auto files = o.get("settingsFiles")) {
