@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <set>
 
 #include "sim/sb_file.h"
 #include "sim/scenario.h"
@@ -126,11 +127,12 @@ void ReadHost(const Value& value, Spec& spec, std::map<char, std::string>& lette
   if (auto is64Bit = o.get("64bit")) spec.is64Bit = is64Bit->boolean();
   if (auto modulePath = o.get("modulePath")) spec.modulePath = WindowsPath(*modulePath);
   if (auto drives = o.get("drives")) {
+    std::set<char> given;
     for (const Value& item : drives->items()) {
       const Object d(item, {"letter", "type", "fileSystem"});
       const Value letterValue = d.need("letter");
       const char letter = letterValue.letter();
-      if (letter != 'C' && letters.count(letter)) letterValue.refuse("drive letter given twice");
+      if (!given.insert(letter).second) letterValue.refuse("drive letter given twice");
       static const std::map<platform::DriveType, const char*> kFileSystems = {
           {platform::DriveType::Fixed, "NTFS"},  {platform::DriveType::Removable, "FAT32"},
           {platform::DriveType::CdRom, "CDFS"},  {platform::DriveType::Remote, "NTFS"},

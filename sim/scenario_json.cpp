@@ -162,7 +162,8 @@ std::uint64_t Value::integer(std::uint64_t min, std::uint64_t max) const {
 }
 
 std::uint64_t Value::bytes() const {
-  if (!json_->is_string()) return integer(0, UINT64_MAX);
+  if (!json_->is_string() || json_->get<std::string>().rfind("0x", 0) == 0)
+    return integer(0, UINT64_MAX);
   const std::string text = json_->get<std::string>();
   std::size_t end = 0;
   while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
@@ -172,9 +173,11 @@ std::uint64_t Value::bytes() const {
       {"", 1}, {"B", 1}, {"KiB", 1ull << 10}, {"MiB", 1ull << 20}, {"GiB", 1ull << 30}};
   const auto found = std::find_if(std::begin(kUnits), std::end(kUnits),
                                   [&](const auto& u) { return unit == u.first; });
-  if (end == 0 || end > 12 || found == std::end(kUnits))
+  if (end == 0 || found == std::end(kUnits))
     refuse("not a size (" + Quoted(text) + "; write bytes, or a number with B, KiB, MiB or GiB)");
-  return std::strtoull(text.substr(0, end).c_str(), nullptr, 10) * found->second;
+  const std::uint64_t number = end > 19 ? UINT64_MAX : std::strtoull(text.c_str(), nullptr, 10);
+  if (number > UINT64_MAX / found->second) refuse("too large a size");
+  return number * found->second;
 }
 
 char Value::letter() const {

@@ -32,6 +32,15 @@ std::vector<std::uint8_t> ReadReal(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::vector<std::uint8_t> ReadReal(const fs::path& path, std::uint64_t offset, std::size_t length) {
+  std::vector<std::uint8_t> out(length);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(reinterpret_cast<char*>(out.data()), static_cast<std::streamsize>(length));
+  out.resize(static_cast<std::size_t>(in.gcount()));
+  return out;
+}
+
 class SimLibraryTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -129,18 +138,23 @@ TEST_F(SimLibraryTest, ExportsTheDataDriveAndItsVolume) {
   const fs::path volume = temp / "volume.img";
   ASSERT_EQ(kx7sim_export_data_drive("0000KX7T88D1E2A7", disk.c_str()), 0);
   ASSERT_EQ(kx7sim_export_data_volume("0000KX7T88D1E2A7", volume.c_str()), 0);
-  const std::vector<std::uint8_t> d = ReadReal(disk);
-  const std::vector<std::uint8_t> v = ReadReal(volume);
-  ASSERT_GE(d.size(), 512u);
-  ASSERT_GE(v.size(), 512u);
-  EXPECT_EQ(d[510], 0x55);
-  EXPECT_EQ(d[511], 0xAA);
-  const std::uint32_t first = d[454] | d[455] << 8 | d[456] << 16 | std::uint32_t{d[457]} << 24;
-  const std::uint32_t count = d[458] | d[459] << 8 | d[460] << 16 | std::uint32_t{d[461]} << 24;
-  EXPECT_EQ(v.size(), std::uint64_t{count} * 512);
-  ASSERT_LE(std::uint64_t{first} * 512 + v.size(), d.size());
-  EXPECT_TRUE(std::equal(v.begin(), v.end(), d.begin() + std::ptrdiff_t{first} * 512));
-  EXPECT_EQ(v[510], 0x55);  // a boot sector
+  const std::vector<std::uint8_t> mbr = ReadReal(disk, 0, 512);
+  ASSERT_EQ(mbr.size(), 512u);
+  EXPECT_EQ(mbr[510], 0x55);
+  EXPECT_EQ(mbr[511], 0xAA);
+  const auto le32 = [&](std::size_t at) {
+    return std::uint64_t{mbr[at]} | mbr[at + 1] << 8 | mbr[at + 2] << 16 |
+           std::uint64_t{mbr[at + 3]} << 24;
+  };
+  const std::uint64_t first = le32(454) * 512;
+  const std::uint64_t length = le32(458) * 512;
+  EXPECT_EQ(fs::file_size(volume), length);
+  ASSERT_LE(first + length, fs::file_size(disk));
+  // The volume's file system structures lie at its start.
+  const std::vector<std::uint8_t> head = ReadReal(volume, 0, 1024 * 1024);
+  EXPECT_EQ(head, ReadReal(disk, first, head.size()));
+  ASSERT_GE(head.size(), 512u);
+  EXPECT_EQ(head[510], 0x55);  // a boot sector
   EXPECT_EQ(kx7sim_export_data_volume("0000KX7T4A2C19F0", volume.c_str()), 2);
 }
 
