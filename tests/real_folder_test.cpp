@@ -1,9 +1,8 @@
 // Firmware folders of the real machine in a simulated world: the library
 // reads them wherever it is given a folder, and nothing it does writes to
-// them. Also the world's real-time mode.
+// them.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -124,21 +123,6 @@ TEST(RealFolderScenarioTest, RelativeRealFolderFollowsTheScenarioFile) {
   ASSERT_EQ(library.GetLocalVersion(info.firmwareFolder.c_str(), local, sizeof local), 0);
   EXPECT_STREQ(local, "3.00");
   EXPECT_EQ(library.NeedRecovery("S1", info.firmwareFolder.c_str()), 0);
-}
-
-TEST(RealTimeTest, WaitsTakeRealTimeOnlyWhenAsked) {
-  using Clock = std::chrono::steady_clock;
-  sim::World world;
-  auto start = Clock::now();
-  world.sleep(3'600'000);  // an hour of virtual time
-  EXPECT_LT(Clock::now() - start, std::chrono::seconds(30));
-  EXPECT_EQ(world.clock().now(), 3'600'000u);
-
-  world.setRealTime(true);
-  start = Clock::now();
-  world.sleep(250);
-  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(250));
-  EXPECT_EQ(world.clock().now(), 3'600'250u);
 }
 
 }  // namespace

@@ -40,7 +40,6 @@ const BrokenFile kBrokenFiles[] = {
     {R"({"players": [{"serial": "A", "leter": "E"}]})",
      ": /players/0/leter: ", "unknown key (did you mean \"letter\"?)"},
     {R"({"players": [{"serial": "A"}]})", ": /players/0: ", "missing key \"letter\""},
-    {R"({"players": {"serial": "A"}})", ": /players: ", "not a list"},
     // Players.
     {R"({"players": [{"serial": "A", "letter": "EE"}]})",
      ": /players/0/letter: ", "not a drive letter"},
@@ -53,8 +52,6 @@ const BrokenFile kBrokenFiles[] = {
     {R"({"players": [{"serial": "", "letter": "E"}]})", ": /players/0/serial: ", "not a serial"},
     {R"({"players": [{"serial": "A", "letter": "E", "mode": "asleep"}]})", ": /players/0/mode: ",
      "unknown value \"asleep\" (one of: normal, rom-recovery, updater, unplugged)"},
-    {R"({"players": [{"serial": "A", "letter": "E", "protocolVersion": -1}]})",
-     ": /players/0/protocolVersion: ", "must be at least 0"},
     {R"({"players": [{"serial": "A", "letter": "E", "protocolVersion": 4.5}]})",
      ": /players/0/protocolVersion: ", "not a whole number"},
     {R"({"players": [{"serial": "A", "letter": "E", "protocolVersion": 256}]})",
@@ -83,8 +80,6 @@ const BrokenFile kBrokenFiles[] = {
     {R"({"players": [{"serial": "A", "letter": "E", "drives": [
         {"type": "system", "tag": "0xZZ", "size": 4096}]}]})",
      ": /players/0/drives/0/tag: ", "not a number (\"0xZZ\"; hex is written 0x50)"},
-    {R"({"players": [{"serial": "A", "letter": "E", "drives": {"factory": {"size": 9}}}]})",
-     ": /players/0/drives/factory: ", "missing key \"product\""},
     // Host and firmware.
     {R"({"host": {"os": "windows-95"}})", ": /host/os: ", "unknown value \"windows-95\""},
     {R"({"host": {"drives": [{"letter": "D", "type": "fixed"}, {"letter": "d", "type": "cdrom"}]}})",
@@ -97,8 +92,6 @@ const BrokenFile kBrokenFiles[] = {
      ": /firmware/folder: ", "not a Windows path such as \"C:\\Folder\\file\""},
     {R"({"firmware": {"files": {"firmware.sb": {"product": [1, 2]}}}})",
      ": /firmware/files/firmware.sb/product: ", "not a version"},
-    {R"({"firmware": {"files": {"firmware.sb": {"product": [10000, 0, 0]}}}})",
-     ": /firmware/files/firmware.sb/product/0: ", "10000 is out of range 0..9999"},
     {R"({"firmware": {"files": {"firmware.sb": {"product": [1, 0, 0], "signature": "ST"}}}})",
      ": /firmware/files/firmware.sb/signature: ", "not four characters"},
     {R"({"firmware": {"realFolder": "/nonexistent/kx7fw/firmware"}})",
@@ -111,8 +104,6 @@ const BrokenFile kBrokenFiles[] = {
     {R"({"faults": [{"opcode": "0xC1"}]})", ": /faults/0: ", "missing key \"fault\""},
     {R"({"faults": [{"fault": "fail-geometry", "tag": "0x50"}]})",
      ": /faults/0/tag: ", "unknown key"},
-    {R"({"faults": [{"fault": "refuse-lock", "count": 0}]})",
-     ": /faults/0/count: ", "0 is out of range 1..4294967295"},
     {R"({"players": [)" PLAYER R"(], "faults": [{"fault": "unplug", "player": 1, "atMs": 0}]})",
      ": /faults/0/player: ", "1 is out of range 0..0"},
     {R"({"players": [)" PLAYER R"(], "faults": [{"fault": "plug-in", "player": "B", "atMs": 0}]})",
