@@ -56,12 +56,16 @@ struct Spec {
   std::vector<std::function<void(World&)>> actions;
 };
 
-// A Windows path on a drive letter: "C:\...".
-std::string WindowsPath(const Value& value) {
-  const std::string path = value.text();
+// A Windows path on a drive letter: "C:\...". `where` is refused otherwise.
+void CheckWindowsPath(const std::string& path, const Value& where) {
   if (path.size() < 3 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' ||
       path[2] != '\\')
-    value.refuse("not a Windows path such as \"C:\\Folder\\file\"");
+    where.refuse("not a Windows path such as \"C:\\Folder\\file\"");
+}
+
+std::string WindowsPath(const Value& value) {
+  std::string path = value.text();
+  CheckWindowsPath(path, value);
   return path;
 }
 
@@ -138,8 +142,12 @@ void ReadHost(const Value& value, Spec& spec, std::map<char, std::string>& lette
           {platform::DriveType::CdRom, "CDFS"},  {platform::DriveType::Remote, "NTFS"},
           {platform::DriveType::RamDisk, "FAT"},
       };
-      const auto type = static_cast<platform::DriveType>(d.need("type").choice(
-          {{"fixed", 3}, {"removable", 2}, {"cdrom", 5}, {"remote", 4}, {"ramdisk", 6}}));
+      const auto type = static_cast<platform::DriveType>(
+          d.need("type").choice({{"fixed", int(platform::DriveType::Fixed)},
+                                 {"removable", int(platform::DriveType::Removable)},
+                                 {"cdrom", int(platform::DriveType::CdRom)},
+                                 {"remote", int(platform::DriveType::Remote)},
+                                 {"ramdisk", int(platform::DriveType::RamDisk)}}));
       std::string fileSystem = kFileSystems.at(type);
       if (auto fs = d.get("fileSystem")) fileSystem = fs->text();
       spec.hostDrives.push_back({letter, type, fileSystem});
@@ -148,7 +156,8 @@ void ReadHost(const Value& value, Spec& spec, std::map<char, std::string>& lette
   }
   if (auto files = o.get("files")) {
     for (const auto& [path, content] : files->members()) {
-      NeedHostDrive(content, WindowsPath(Value(path, content.pointer())), letters);
+      CheckWindowsPath(path, content);
+      NeedHostDrive(content, path, letters);
       spec.hostFiles.emplace_back(path, ReadContent(content));
     }
   }

@@ -28,7 +28,12 @@ std::size_t Distance(std::string_view a, std::string_view b) {
 }
 
 std::string Quoted(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  out += text;
+  out += '"';
+  return out;
 }
 
 // Where the parser is, for telling a key given twice: one frame per open
