@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "sim/backends.h"
+#include "sim/real_files.h"
 #include "sim/text.h"
 #include "sim/world.h"
 
@@ -9,9 +10,9 @@ namespace kx7::sim {
 
 namespace {
 
-// Where a path lands: a file in the root of a mounted player, or the host's
-// own store. Players hold files in their root only, and only while their
-// data drive holds a file system the host mounts.
+// Where a path lands: a file in the root of a mounted player, a file of the
+// real machine (read only), or the host's own store. Players hold files in their root only, and
+// only while their data drive holds a file system the host mounts.
 struct Location {
   Player* player = nullptr;
   std::string name;  // upper-case file name on the player; empty for its root
@@ -64,7 +65,8 @@ std::string SimFileSystem::modulePath() {
 bool SimFileSystem::createDirectory(std::string_view path) {
   const Location where = Resolve(world_, path);
   bool ok = false;
-  if (!where.player) {
+  // The real machine's folders are there to be read, never changed.
+  if (!where.player && !IsRealPath(path)) {
     const std::string parent = ParentPath(path);
     const char letter = path.empty() ? 0 : UpperLetter(path[0]);
     ok = world_.hostDrives_.count(letter) && !world_.files_.hasDirectory(path) &&
@@ -79,6 +81,7 @@ bool SimFileSystem::createDirectory(std::string_view path) {
 }
 
 bool SimFileSystem::pathExists(std::string_view path) {
+  if (IsRealPath(path)) return RealPathExists(path);
   const Location where = Resolve(world_, path);
   if (where.player)
     return where.valid && (where.name.empty() || where.player->rootFiles.count(where.name) != 0);
@@ -92,10 +95,15 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view 
   if (source.player) {
     const auto it = source.player->rootFiles.find(source.name);
     if (source.valid && it != source.player->rootFiles.end()) bytes = it->second;
+  } else if (IsRealPath(from)) {
+    if (auto file = OpenRealFile(from, std::nullopt)) {
+      bytes.emplace(static_cast<std::size_t>(file->size().value_or(0)));
+      bytes->resize(file->readAt(0, *bytes));
+    }
   } else if (const auto* file = world_.files_.file(from)) {
     bytes = *file;
   }
-  bool ok = bytes.has_value() && !world_.faults_.fileCopyFails(std::string(to));
+  bool ok = bytes.has_value() && !IsRealPath(to) && !world_.faults_.fileCopyFails(std::string(to));
   if (ok && destination.player) {
     ok = destination.valid && !destination.name.empty() &&
          !destination.player->rootFiles.count(destination.name);
@@ -116,6 +124,7 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
                                                                    platform::OpenMode) {
   const std::string text(path);
   if (world_.faults_.fileOpenFails(text)) return nullptr;
+  if (IsRealPath(path)) return OpenRealFile(path, world_.faults_.shrunkSize(text));
   const Location where = Resolve(world_, path);
   std::shared_ptr<const std::vector<std::uint8_t>> bytes;
   if (where.player) {

@@ -25,6 +25,13 @@ std::vector<std::uint8_t> DefaultBootletFile() {
                       .seed = 13});
 }
 
+std::vector<std::uint8_t> DefaultPlayerFirmwareFile() {
+  return BuildSbFile({.productVersion = {1, 1, 0},
+                      .componentVersion = {1, 1, 0},
+                      .size = 250 * 1024 + 9,
+                      .seed = 3});
+}
+
 void BuildDefaultScenario(World& world) {
   world.setOs(OsPreset::Windows7);
   world.addHostDrive('D', platform::DriveType::CdRom, "CDFS");
@@ -37,11 +44,7 @@ void BuildDefaultScenario(World& world) {
   config.serial = DefaultScenario::kSerial;
   config.letter = DefaultScenario::kLetter;
   Player& player = world.addPlayer(config);
-  const auto oldFirmware = BuildSbFile({.productVersion = {1, 1, 0},
-                                        .componentVersion = {1, 1, 0},
-                                        .size = 250 * 1024 + 9,
-                                        .seed = 3});
-  player.drives = FactoryDrives(oldFirmware, {1, 1, 0}, {1, 1, 0});
+  player.drives = FactoryDrives(DefaultPlayerFirmwareFile(), {1, 1, 0}, {1, 1, 0});
   // Per-unit settings in the root of the data drive; region byte 0x25 (37).
   player.rootFiles["PERSIST.BIN"] = {0x4B, 0x58, 0x25, 0x01, 0x00, 0x00, 0x00, 0x00};
   const std::string diversity = "[Diversity]\r\nRegion=37\r\nLanguage=en\r\n";

@@ -23,5 +23,7 @@ void BuildDefaultScenario(World& world);
 std::vector<std::uint8_t> DefaultFirmwareFile();
 std::vector<std::uint8_t> DefaultUpdaterFile();
 std::vector<std::uint8_t> DefaultBootletFile();
+// The older firmware the default player runs (1.1.0).
+std::vector<std::uint8_t> DefaultPlayerFirmwareFile();
 
 }  // namespace kx7::sim

@@ -1,7 +1,9 @@
 #include "sim/world.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "sim/backends.h"
 #include "sim/text.h"
@@ -292,6 +294,7 @@ void World::runDue() {
 }
 
 void World::sleep(std::uint32_t milliseconds) {
+  if (realTime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
   // Changes due during the sleep happen at their own time.
   const std::uint64_t end = clock_.now() + milliseconds;
   for (auto next = nextDueTime(); next && *next <= end; next = nextDueTime()) {

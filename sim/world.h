@@ -100,6 +100,10 @@ class World {
   // --- Time ---------------------------------------------------------------
   // What Clock::sleep does: the clock moves on and due changes happen.
   void sleep(std::uint32_t milliseconds);
+  // Sleeps also take their time on the real clock, for a person watching an
+  // update; the virtual clock moves as before.
+  void setRealTime(bool realTime) { realTime_ = realTime; }
+  bool realTime() const { return realTime_; }
   void schedule(std::uint64_t atMs, std::function<void()> action);
 
  private:
@@ -173,6 +177,7 @@ class World {
   std::uint32_t nextCookie_ = 0x1001;
   std::vector<Scheduled> scheduled_;
   std::uint64_t scheduleOrder_ = 0;
+  bool realTime_ = false;
 
   std::unique_ptr<platform::VolumeIo> volumes_;
   std::unique_ptr<platform::DeviceEnumeration> devices_;
