@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "sim/backends.h"
+#include "sim/path_rules.h"
 #include "sim/text.h"
 #include "sim/world.h"
 
@@ -55,10 +56,11 @@ std::string SimFileSystem::modulePath() {
   return world_.modulePath_;
 }
 
-bool SimFileSystem::createDirectory(std::string_view path) {
+bool SimFileSystem::createDirectory(std::string_view asked) {
+  const std::string path = TrimmedPath(asked);
   const Location where = Resolve(world_, path);
   bool ok = false;
-  if (!where.player) {
+  if (!where.player && asked.size() <= kMaxDirectoryPathChars && IsNameablePath(path)) {
     const std::string parent = ParentPath(path);
     const char letter = path.empty() ? 0 : UpperLetter(path[0]);
     ok = world_.hostDrives_.count(letter) && !world_.files_.hasDirectory(path) &&
@@ -67,18 +69,24 @@ bool SimFileSystem::createDirectory(std::string_view path) {
   }
   world_.transcript_.add(Event{.kind = EventKind::Directory,
                                .time = world_.clock_.now(),
-                               .target = std::string(path),
+                               .target = std::string(asked),
                                .ok = ok});
   return ok;
 }
 
-bool SimFileSystem::pathExists(std::string_view path) {
+bool SimFileSystem::pathExists(std::string_view asked) {
+  const std::string path = TrimmedPath(asked);
+  if (asked.size() > kMaxPathChars || !IsNameablePath(path)) return false;
   const Location where = Resolve(world_, path);
   if (where.player) return where.name.empty() || where.player->rootFiles.count(where.name) != 0;
   return world_.files_.hasFile(path) || world_.files_.hasDirectory(path);
 }
 
-bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view to) {
+bool SimFileSystem::copyFileNoOverwrite(std::string_view askedFrom, std::string_view askedTo) {
+  const std::string from = TrimmedPath(askedFrom);
+  const std::string to = TrimmedPath(askedTo);
+  const bool nameable = askedFrom.size() <= kMaxPathChars && askedTo.size() <= kMaxPathChars &&
+                        IsNameablePath(from) && IsNameablePath(to);
   const Location source = Resolve(world_, from);
   const Location destination = Resolve(world_, to);
   std::optional<std::vector<std::uint8_t>> bytes;
@@ -89,27 +97,31 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view 
   } else if (const auto* file = world_.files_.file(from)) {
     bytes = *file;
   }
-  bool ok = bytes.has_value() && !world_.faults_.fileCopyFails(std::string(to));
+  bool ok = nameable && bytes.has_value() && !world_.faults_.fileCopyFails(to);
   if (ok && destination.player) {
     ok = destination.valid && !destination.name.empty() &&
          !destination.player->rootFiles.count(destination.name);
     if (ok) destination.player->rootFiles[destination.name] = *bytes;
   } else if (ok) {
-    ok = !world_.files_.hasFile(to) && world_.files_.hasDirectory(ParentPath(to));
+    // Neither a file nor a folder of that name is replaced.
+    ok = !world_.files_.hasFile(to) && !world_.files_.hasDirectory(to) &&
+         world_.files_.hasDirectory(ParentPath(to));
     if (ok) world_.files_.addFile(to, *bytes);
   }
   world_.transcript_.add(Event{.kind = EventKind::FileCopy,
                                .time = world_.clock_.now(),
-                               .target = std::string(from),
-                               .name = std::string(to),
+                               .target = std::string(askedFrom),
+                               .name = std::string(askedTo),
                                .ok = ok});
   return ok;
 }
 
-std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_view path,
+std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_view asked,
                                                                    platform::OpenMode) {
-  const std::string text(path);
-  if (world_.faults_.fileOpenFails(text)) return nullptr;
+  const std::string path = TrimmedPath(asked);
+  if (world_.faults_.fileOpenFails(std::string(asked)) || asked.size() > kMaxPathChars ||
+      !IsNameablePath(path))
+    return nullptr;
   const Location where = Resolve(world_, path);
   std::vector<std::uint8_t> bytes;
   if (where.player) {
@@ -122,7 +134,8 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
     return nullptr;
   }
   const std::uint64_t size = bytes.size();
-  if (const auto shrunk = world_.faults_.shrunkSize(text); shrunk && *shrunk < bytes.size())
+  if (const auto shrunk = world_.faults_.shrunkSize(std::string(asked));
+      shrunk && *shrunk < bytes.size())
     bytes.resize(static_cast<std::size_t>(*shrunk));
   return std::make_unique<SimInputFile>(std::move(bytes), size);
 }
