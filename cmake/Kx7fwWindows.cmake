@@ -42,6 +42,18 @@ if(NOT KX7FW_WINE_LOADER OR NOT KX7FW_WINE64)
                       "(Debian: wine, wine64, wine32:i386)")
 endif()
 
+# Told here as well as by every 32-bit test: where the kernel cannot run
+# 32-bit programs, those tests report SKIPPED.
+if(KX7FW_WINE_BITS EQUAL 32)
+  execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE status
+                  OUTPUT_QUIET ERROR_VARIABLE reason)
+  if(NOT status EQUAL 0)
+    string(STRIP "${status} ${reason}" reason)
+    message(STATUS "32-bit programs cannot run here (/lib/ld-linux.so.2: ${reason}): "
+                   "the Wine tests of this build will be skipped")
+  endif()
+endif()
+
 set(KX7FW_WINE_TESTS ON)
 set(KX7FW_WINE_DIR ${CMAKE_BINARY_DIR}/wine)
 set(KX7FW_WINE_RUN sh ${PROJECT_SOURCE_DIR}/tests/win32/wine_run.sh ${KX7FW_WINE_BITS}

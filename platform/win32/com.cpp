@@ -1,6 +1,7 @@
 // ole32: the Running Object Table, class monikers and CLSID text.
-#include <objbase.h>
 #include <windows.h>
+
+#include <objbase.h>
 
 #include <cstring>
 

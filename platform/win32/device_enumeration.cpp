@@ -1,7 +1,8 @@
 // SetupAPI: the present devices of all classes, and the present HID
 // interfaces.
-#include <setupapi.h>
 #include <windows.h>
+
+#include <setupapi.h>
 
 #include <cstddef>
 #include <cstring>

@@ -1,6 +1,7 @@
 // Files and folders on the host's drives, and the host's own module path.
-#include <shlwapi.h>
 #include <windows.h>
+
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <limits>

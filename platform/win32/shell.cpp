@@ -1,6 +1,7 @@
 // The shell's change notifications.
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include "platform/win32/backend.h"
 #include "platform/win32/native.h"

@@ -1,6 +1,7 @@
 // Volumes and disks: kernel32's file and device-control calls.
-#include <ntddscsi.h>
 #include <windows.h>
+
+#include <ntddscsi.h>
 #include <winioctl.h>
 
 #include <cstddef>

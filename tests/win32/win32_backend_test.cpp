@@ -1,13 +1,12 @@
 // The Windows backend on the system's own services (run under Wine): the
-// structure layouts of this build, the 64-bit pass-through translation,
-// volumes and files, device and HID enumeration, the registry views and the
-// running-object table.
-#include <ntddscsi.h>
-#include <objbase.h>
-#include <setupapi.h>
-#include <shobjidl.h>
+// 64-bit pass-through translation, volumes and files, device and HID
+// enumeration, the registry views and the running-object table. The layouts
+// of the system's structures are asserted against the headers where the
+// backend uses them, at compile time in both builds.
 #include <windows.h>
-#include <winioctl.h>
+
+#include <objbase.h>
+#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "device/commands.h"
 #include "firmware/hid_recovery.h"
 #include "host/autoplay_reject.h"
 #include "host/serial_lookup.h"
@@ -26,7 +26,6 @@
 namespace kx7::test {
 namespace {
 
-using platform::win32::kNativePassThrough;
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr bool k64Bit = sizeof(void*) == 8;
@@ -44,58 +43,32 @@ Bytes Hex(const char* text) {
   return out;
 }
 
-// --- Layouts -----------------------------------------------------------------------
-
-TEST(Win32Layout, StructuresAreThoseOfThisBuild) {
-  struct Row {
-    const char* what;
-    std::size_t actual;
-    std::size_t in32;
-    std::size_t in64;
-  };
-  const Row rows[] = {
-      {"SCSI_PASS_THROUGH", sizeof(SCSI_PASS_THROUGH), 44, 56},
-      {"DataTransferLength", offsetof(SCSI_PASS_THROUGH, DataTransferLength), 12, 12},
-      {"DataBufferOffset", offsetof(SCSI_PASS_THROUGH, DataBufferOffset), 20, 24},
-      {"SenseInfoOffset", offsetof(SCSI_PASS_THROUGH, SenseInfoOffset), 24, 32},
-      {"Cdb", offsetof(SCSI_PASS_THROUGH, Cdb), 28, 36},
-      {"library: size", kNativePassThrough.size, 44, 56},
-      {"library: DataBufferOffset", kNativePassThrough.dataBufferOffset, 20, 24},
-      {"library: SenseInfoOffset", kNativePassThrough.senseInfoOffset, 24, 32},
-      {"library: Cdb", kNativePassThrough.cdb, 28, 36},
-      {"SP_DEVINFO_DATA", sizeof(SP_DEVINFO_DATA), 28, 32},
-      {"SP_DEVICE_INTERFACE_DATA", sizeof(SP_DEVICE_INTERFACE_DATA), 28, 32},
-      {"SP_DEVICE_INTERFACE_DETAIL_DATA_A", sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A), 5, 8},
-      {"DISK_GEOMETRY", sizeof(DISK_GEOMETRY), 24, 24},
-      {"PARTITION_INFORMATION", sizeof(PARTITION_INFORMATION), 32, 32},
-      {"OSVERSIONINFOEXA", sizeof(OSVERSIONINFOEXA), 156, 156},
-  };
-  for (const Row& row : rows) EXPECT_EQ(row.actual, k64Bit ? row.in64 : row.in32) << row.what;
-}
-
 // --- The 64-bit pass-through request ----------------------------------------------------
 
-// INQUIRY as the library lays it out: the 44-byte header, RequestSize 167 at
-// 44, sense at 52, 96 bytes of data at 70.
-Bytes LibraryInquiry() {
-  Bytes request =
-      Hex("2c00 0000 0000 0612 01 000000 60000000 78000000 46000000 34000000"
-          "12000000 60000000 00000000 00000000 a7000000 00000000");
-  request.resize(167, 0);
-  return request;
+// A request exactly as the library builds it.
+Bytes RequestOf(CStDdiCmdBase& command) {
+  command.BuildRequest();
+  const auto bytes = command.RequestBytes();
+  return {bytes.begin(), bytes.end()};
 }
 
-TEST(PassThroughTranslation, RequestAndAnswerBothWays) {
-  Bytes request = LibraryInquiry();
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t to) {
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(from),
+               bytes.begin() + static_cast<std::ptrdiff_t>(to));
+}
+
+TEST(PassThroughTranslation, InquiryAndItsAnswerBothWays) {
+  CStScsiInquiry inquiry;
+  Bytes request = RequestOf(inquiry);
+  ASSERT_EQ(request.size(), 167u);
   Bytes native;
   ASSERT_TRUE(platform::win32::ToNativePassThrough(request, native));
   // The 56-byte header: DataBufferOffset 80 (8 bytes), SenseInfoOffset 56;
   // sense at 56, data at 80.
-  const Bytes header =
-      Hex("3800 0000 0000 0612 01 000000 60000000 78000000 00000000 5000000000000000 38000000"
-          "12000000 60000000 00000000 00000000 00000000");
   ASSERT_EQ(native.size(), 80u + 96u);
-  EXPECT_EQ(Bytes(native.begin(), native.begin() + 56), header);
+  EXPECT_EQ(Slice(native, 0, 56),
+            Hex("3800 0000 0000 0612 01 000000 60000000 78000000 00000000 5000000000000000"
+                "38000000 12000000 60000000 00000000 00000000 00000000"));
 
   // The system answers: CHECK CONDITION, 14 sense bytes, 36 data bytes.
   native[2] = 0x02;
@@ -108,44 +81,41 @@ TEST(PassThroughTranslation, RequestAndAnswerBothWays) {
   EXPECT_EQ(request[2], 0x02);
   EXPECT_EQ(request[7], 14);
   EXPECT_EQ(GetLe32(&request[12]), 36u);
-  EXPECT_EQ(Bytes(request.begin() + 52, request.begin() + 70),
-            Bytes(native.begin() + 56, native.begin() + 74));
-  EXPECT_EQ(Bytes(request.begin() + 70, request.end() - 1),
-            Bytes(native.begin() + 80, native.end()));
+  EXPECT_EQ(Slice(request, 52, 70), Slice(native, 56, 74));
+  EXPECT_EQ(Slice(request, 70, 166), Slice(native, 80, 176));
   // The library's own fields are left as they were.
   EXPECT_EQ(GetLe32(&request[20]), 70u);
   EXPECT_EQ(GetLe32(&request[44]), 167u);
-  EXPECT_EQ(request.back(), 0);
 }
 
 TEST(PassThroughTranslation, DataOutGoesOutAndIsNotOverwritten) {
-  // A 16-byte vendor CDB sending 512 bytes: DataIn 0.
-  Bytes request =
-      Hex("2c00 0000 0000 1012 00 000000 00020000 78000000 46000000 34000000"
-          "c1030000 00000000 00000000 00000000");
-  request.resize(71 + 512, 0);
+  CStWriteLogicalDriveSector write(2, 0x10, 1, 512, 20);
+  Bytes request = RequestOf(write);
   for (std::size_t i = 0; i < 512; ++i) request[70 + i] = static_cast<std::uint8_t>(i * 7);
-  const Bytes payload(request.begin() + 70, request.begin() + 70 + 512);
+  const Bytes payload = Slice(request, 70, 582);
 
   Bytes native;
   ASSERT_TRUE(platform::win32::ToNativePassThrough(request, native));
-  EXPECT_EQ(native[8], 0);
-  EXPECT_EQ(Bytes(native.begin() + 36, native.begin() + 40), Hex("c1030000"));
-  EXPECT_EQ(Bytes(native.begin() + 80, native.end()), payload);
+  EXPECT_EQ(native[8], 0);                                   // data out
+  EXPECT_EQ(GetLe32(&native[16]), 20u);                      // the write's own timeout
+  EXPECT_EQ(Slice(native, 36, 52), Slice(request, 28, 44));  // the CDB
+  EXPECT_EQ(Slice(native, 80, native.size()), payload);
   std::fill(native.begin() + 80, native.end(), 0xEE);
   platform::win32::FromNativePassThrough(native, request);
-  EXPECT_EQ(Bytes(request.begin() + 70, request.begin() + 70 + 512), payload);
+  EXPECT_EQ(Slice(request, 70, 582), payload);
 }
 
 TEST(PassThroughTranslation, RequestsWindowsWouldRefuseAreNotSent) {
-  Bytes native;
-  Bytes nativeHeader = LibraryInquiry();
+  CStScsiInquiry inquiry;
+  const Bytes good = RequestOf(inquiry);
+  Bytes nativeHeader = good;
   nativeHeader[0] = 56;
-  Bytes tooMuchData = LibraryInquiry();
+  Bytes tooMuchData = good;
   PutLe32(&tooMuchData[12], 98);
-  Bytes senseInHeader = LibraryInquiry();
+  Bytes senseInHeader = good;
   PutLe32(&senseInHeader[24], 40);
   const Bytes shortRequest(43, 0);
+  Bytes native;
   for (const Bytes& request : {nativeHeader, tooMuchData, senseInHeader, shortRequest})
     EXPECT_FALSE(platform::win32::ToNativePassThrough(request, native));
 }
@@ -221,24 +191,23 @@ TEST_F(Win32Backend, PositionedReadAndWriteOnAPlainFile) {
   EXPECT_TRUE(GetFileSizeEx(reinterpret_cast<HANDLE>(file.value()), &size));
   EXPECT_EQ(size.QuadPart, 0x1234 + 600);
 
-  // No SCSI device behind a plain file: the pass-through fails cleanly.
-  Bytes request = LibraryInquiry();
-  const Bytes sent = request;
-  EXPECT_FALSE(io.scsiPassThrough(file, request));
-  if (k64Bit) {
-    EXPECT_EQ(request, sent);
-  }
   io.closeHandle(file);
   DeleteFileA(path.c_str());
 
   EXPECT_TRUE(io.openDevice(Beside("no-such-file.bin")).isInvalid());
 }
 
-TEST_F(Win32Backend, PassThroughOnAVolumeWithoutScsiFails) {
+TEST_F(Win32Backend, PassThroughOnAVolumeWithoutScsiFailsCleanly) {
   const platform::Handle volume = services.volumes.openDevice("\\\\.\\C:");
   ASSERT_TRUE(volume.isOpen());
-  Bytes request = LibraryInquiry();
+  CStScsiInquiry inquiry;
+  Bytes request = RequestOf(inquiry);
+  const Bytes sent = request;
   EXPECT_FALSE(services.volumes.scsiPassThrough(volume, request));
+  // Nothing is copied back from a request the system did not carry out.
+  if (k64Bit) {
+    EXPECT_EQ(request, sent);
+  }
   services.volumes.closeHandle(volume);
 }
 
