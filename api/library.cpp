@@ -37,14 +37,22 @@ void InstallUserLocale() {
 }
 
 Library::Library(const platform::Services& services)
-    : services_(services), images_(MakeInitialImageTable()) {}
+    : clock_(services.clock),
+      services_{services.volumes,  services.devices, services.hid,
+                services.registry, services.shell,   services.com,
+                services.files,    services.system,  clock_},
+      images_(MakeInitialImageTable()) {}
+
+void Library::SetProgressObserver(ProgressObserver* observer) {
+  observer_ = observer;
+  clock_.SetObserver(observer);
+}
 
 Library::~Library() = default;
 
 void Library::SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet) {
   // The caller's folder ends in a separator; names are appended as they are.
-  for (std::size_t row : {image_row::kApplicationImage1, image_row::kApplicationImage2,
-                          image_row::kApplicationImage3})
+  for (std::size_t row : image_row::kApplicationImages)
     images_[row].FilePath = folder + kFirmwareFileName;
   if (updater) images_[image_row::kUpdater].FilePath = folder + kUpdaterFileName;
   if (bootlet) images_[image_row::kLbaBootlet].FilePath = folder + kBootletFileName;

@@ -5,9 +5,11 @@
 #include <memory>
 #include <string>
 
+#include "api/progress_clock.h"
 #include "device/device_session.h"
 #include "firmware/image_table.h"
 #include "platform/platform.h"
+#include "util/progress.h"
 
 struct DeviceInfo;
 
@@ -38,6 +40,10 @@ class Library {
   int ChangeUSBMode();
   int ResetChipset();
 
+  // Follows every later update step by step; null stops the reports. The
+  // observer must outlive its use; the exports never set one.
+  void SetProgressObserver(ProgressObserver* observer);
+
   // What the procedures share, for inspection.
   bool Busy() const { return busy_.load(); }
   char CurrentDriveLetter() const { return currentDriveLetter_; }
@@ -52,6 +58,16 @@ class Library {
   // bootlet (7) rows to files in `folder`.
   void SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet);
 
+  // Runs one step of a procedure, told to the observer as it starts and
+  // ends; the step's result is handed back.
+  template <typename Work>
+  bool InStep(Step step, std::uint8_t driveTag, Work&& work) {
+    StepScope scope(observer_, step, driveTag);
+    return scope.Succeeded(work());
+  }
+  // A fixed wait that is a step of its own.
+  void WaitStep(Step step, std::uint32_t milliseconds);
+
   // Steps of the update procedures.
   bool SwitchPlayerToUpdater();
   bool DownloadUpdaterOverHid();
@@ -64,6 +80,15 @@ class Library {
   bool VerifySystemImage(std::uint8_t tag);
   bool ResetChip(DeviceSession& device);
 
+  // Steps of the recovery update, on the updater's session.
+  bool ReallocateMedia(DeviceSession& device);
+  bool ResetSettingsDrive(DeviceSession& device);
+  bool FormatDataDriveStep(DeviceSession& device);
+  bool WriteBootlet(DeviceSession& device, std::uint8_t tag);
+  void RestoreSettingsOnPlayers();
+  // The updater's session, when it is still there and still the updater.
+  DeviceSession* CurrentUpdater();
+
   // Whether the firmware file fits the player's first system drive. A
   // player without that drive, or a firmware file that does not load,
   // cannot be compared and counts as fitting.
@@ -72,7 +97,10 @@ class Library {
   // when none answers over HID.
   std::unique_ptr<HidRecoveryDevice> OpenRecoveryDevice();
 
+  ProgressClock clock_;
+  // The system's services, with the clock above in place of its own.
   platform::Services services_;
+  ProgressObserver* observer_ = nullptr;
   std::atomic<bool> busy_{false};
   std::unique_ptr<DeviceSession> currentDevice_;
   char currentDriveLetter_ = 0;

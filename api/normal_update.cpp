@@ -26,9 +26,6 @@ constexpr std::uint32_t kUpdaterStartWaitMs = 15000;
 constexpr std::uint32_t kUpdaterSettleWaitMs = 5000;
 // After a download the ROM hands over to the updater.
 constexpr std::uint32_t kAfterDownloadWaitMs = 5000;
-
-constexpr std::size_t kApplicationRows[] = {
-    image_row::kApplicationImage1, image_row::kApplicationImage2, image_row::kApplicationImage3};
 }  // namespace
 
 bool Library::SwitchPlayerToUpdater() {
@@ -43,6 +40,7 @@ std::unique_ptr<HidRecoveryDevice> Library::OpenRecoveryDevice() {
   const int os = ClassifyHostOs(services_);
   if (os == 0 || os == 1) return nullptr;
   auto device = HidRecoveryDevice::Create(services_);
+  device->Observer = observer_;
   device->Handle = device->FindRecoveryHidDevice();
   if (device->Handle.isNull() || !device->ReadCaps()) return nullptr;
   return device;
@@ -60,6 +58,7 @@ DeviceSession* Library::FindUpdaterDevice(bool recordDriveLetter) {
   // would keep the new lock from being taken: let it go first.
   ReleaseCurrentDevice();
   auto session = std::make_unique<DeviceSession>(services_);
+  session->Observer = observer_;
   const char letter = ForEachPresentLetter(services_, [&](char candidate) {
     return session->OpenByDriveLetter(candidate) && session->Kind == DeviceKindUpdater;
   });
@@ -77,32 +76,45 @@ void Library::ReleaseCurrentDevice() {
 }
 
 bool Library::WriteSystemImage(std::size_t index) {
-  if (!currentDevice_ || index >= std::size(kApplicationRows)) return false;
-  const std::uint8_t tag = images_[kApplicationRows[index]].DriveTag;
+  if (!currentDevice_ || index >= std::size(image_row::kApplicationImages)) return false;
+  const std::uint8_t tag = images_[image_row::kApplicationImages[index]].DriveTag;
   const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
   if (component.FilePath.empty()) return false;
-  if (!EraseDrive(*currentDevice_, tag)) return false;
-  if (!SetDriveVersions(*currentDevice_, tag, component.ProductVersion, component.ComponentVersion))
+  DeviceSession& device = *currentDevice_;
+  if (!InStep(Step::EraseDrive, tag, [&] { return EraseDrive(device, tag); })) return false;
+  if (!InStep(Step::StampVersions, tag, [&] {
+        return SetDriveVersions(device, tag, component.ProductVersion, component.ComponentVersion);
+      }))
     return false;
-  std::vector<std::uint8_t> image;
-  if (!ReadImageFile(services_.files, component, image)) return false;
-  return WriteDriveImage(*currentDevice_, tag, image);
+  return InStep(Step::WriteDrive, tag, [&] {
+    std::vector<std::uint8_t> image;
+    return ReadImageFile(services_.files, component, image) && WriteDriveImage(device, tag, image);
+  });
 }
 
 bool Library::VerifySystemImage(std::uint8_t tag) {
   if (!currentDevice_) return false;
-  const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
-  if (component.FilePath.empty()) return false;
-  std::vector<std::uint8_t> image;
-  if (!ReadImageFile(services_.files, component, image)) return false;
-  std::vector<std::uint8_t> readBack;
-  if (!ReadDriveImage(*currentDevice_, images_, tag, readBack)) return false;
-  // A read-back shorter than the image cannot match.
-  if (readBack.size() < image.size() || !std::equal(image.begin(), image.end(), readBack.begin()))
-    return false;
-  // The rest of the last sector must read back as written: erased.
-  return std::all_of(readBack.begin() + static_cast<std::ptrdiff_t>(image.size()), readBack.end(),
-                     [](std::uint8_t b) { return b == 0xFF; });
+  return InStep(Step::VerifyDrive, tag, [&] {
+    const CStFwComponent component = LoadImageForTag(services_.files, images_, tag);
+    if (component.FilePath.empty()) return false;
+    std::vector<std::uint8_t> image;
+    if (!ReadImageFile(services_.files, component, image)) return false;
+    std::vector<std::uint8_t> readBack;
+    if (!ReadDriveImage(*currentDevice_, images_, tag, readBack)) return false;
+    // A read-back shorter than the image cannot match.
+    if (readBack.size() < image.size() || !std::equal(image.begin(), image.end(), readBack.begin()))
+      return false;
+    // The rest of the last sector must read back as written: erased.
+    return std::all_of(readBack.begin() + static_cast<std::ptrdiff_t>(image.size()), readBack.end(),
+                       [](std::uint8_t b) { return b == 0xFF; });
+  });
+}
+
+void Library::WaitStep(Step step, std::uint32_t milliseconds) {
+  InStep(step, 0, [&] {
+    services_.clock.sleep(milliseconds);
+    return true;
+  });
 }
 
 bool Library::ResetChip(DeviceSession& device) {
@@ -128,23 +140,31 @@ int Library::DoNormalUpdate(const char* serial, const char* folder) {
   if (currentDriveLetter_ == 0) return result::kNormalBadSerial;
   SetFirmwarePaths(folder, true, false);
 
-  if (!SwitchPlayerToUpdater()) return result::kNormalSwitchFailed;
-  services_.clock.sleep(kRecoveryEntryWaitMs);
-  if (!DownloadUpdaterOverHid()) return result::kNormalDownloadFailed;
-  services_.clock.sleep(kUpdaterStartWaitMs);
+  if (!InStep(Step::SwitchToRecovery, 0, [&] { return SwitchPlayerToUpdater(); }))
+    return result::kNormalSwitchFailed;
+  WaitStep(Step::WaitForRecoveryDevice, kRecoveryEntryWaitMs);
+  if (!InStep(Step::DownloadUpdater, 0, [&] { return DownloadUpdaterOverHid(); }))
+    return result::kNormalDownloadFailed;
   // A missing updater shows up as a failure of the first write.
-  FindUpdaterDevice(false);
-  services_.clock.sleep(kUpdaterSettleWaitMs);
+  InStep(Step::WaitForUpdaterDrive, 0, [&] {
+    services_.clock.sleep(kUpdaterStartWaitMs);
+    const bool found = FindUpdaterDevice(false) != nullptr;
+    services_.clock.sleep(kUpdaterSettleWaitMs);
+    return found;
+  });
 
-  for (std::size_t index = 0; index < std::size(kApplicationRows); ++index)
+  for (std::size_t index = 0; index < std::size(image_row::kApplicationImages); ++index)
     if (!WriteSystemImage(index)) return result::kNormalWriteFailed;
-  for (std::size_t row : kApplicationRows)
+  for (std::size_t row : image_row::kApplicationImages)
     if (!VerifySystemImage(images_[row].DriveTag)) return result::kNormalVerifyFailed;
   if (!currentDevice_ || currentDevice_->Kind != DeviceKindUpdater)
     return result::kNormalUpdaterGone;
 
-  ResetChip(*currentDevice_);
-  ReleaseCurrentDevice();
+  InStep(Step::ResetChip, 0, [&] {
+    const bool reset = ResetChip(*currentDevice_);
+    ReleaseCurrentDevice();
+    return reset;
+  });
   return result::kOk;
 }
 

@@ -1,12 +1,120 @@
 // The recovery update rebuilds a player that sits in its ROM's recovery
-// mode. Until its steps are built it answers what it can decide.
+// mode: the updater is downloaded over HID, the whole internal media is
+// re-allocated around the new firmware, the firmware is written and read
+// back, the settings drive is reset, the data drive gets a fresh file
+// system, the bootlet is written, and once the player is back in normal
+// mode the user's saved settings go back onto it.
 #include "api/busy_guard.h"
 #include "api/library.h"
 #include "api/result_codes.h"
 #include "api/text_args.h"
+#include "device/commands.h"
+#include "device/drive_image.h"
+#include "firmware/data_drive_format.h"
+#include "firmware/fw_component.h"
 #include "host/autoplay_reject.h"
+#include "host/drive_letters.h"
+#include "host/player_scan.h"
+#include "host/settings_backup.h"
 
 namespace kx7 {
+
+namespace {
+// The updater starts and comes up as a mass-storage device.
+constexpr std::uint32_t kUpdaterAppearWaitMs = 10000;
+// The updater's volume settles before its media is re-allocated.
+constexpr std::uint32_t kBeforeReallocateWaitMs = 2000;
+// The player restarts in normal mode after the chip reset.
+constexpr std::uint32_t kRestartWaitMs = 7000;
+// The restored files settle before the host goes on.
+constexpr std::uint32_t kAfterRestoreWaitMs = 5000;
+
+constexpr std::uint8_t kEraseWholeMedia = 0;
+constexpr std::size_t kAllocationRows = 7;
+constexpr std::size_t kFirstFreeFirmwareRow = 4;
+constexpr std::size_t kBootletAllocationRow = 6;
+constexpr std::size_t kSettingsResetBytes = 256;
+
+}  // namespace
+
+DeviceSession* Library::CurrentUpdater() {
+  return currentDevice_ && currentDevice_->Kind == DeviceKindUpdater ? currentDevice_.get()
+                                                                     : nullptr;
+}
+
+bool Library::ReallocateMedia(DeviceSession& device) {
+  CStEraseLogicalMedia erase(kEraseWholeMedia);
+  if (!erase.Send(device.Io(), device.VolumeHandle)) return false;
+
+  std::vector<MediaAllocationEntry> table(kAllocationRows);
+  table[1] = {0, DriveTypeData, images_[image_row::kDataDrive].DriveTag, 0};
+  table[2] = {0, DriveTypeHiddenData, images_[image_row::kJanusDrive].DriveTag, 0};
+  table[3] = {0, DriveTypeHiddenData, images_[image_row::kPersistentData].DriveTag, 0};
+  // Each firmware drive is sized to the image; the first system drive leads.
+  std::size_t next = kFirstFreeFirmwareRow;
+  for (std::size_t row : image_row::kApplicationImages) {
+    CStFwComponent firmware;
+    if (!firmware.Load(services_.files, images_[row].FilePath)) return false;
+    const MediaAllocationEntry entry{0, DriveTypeSystem, images_[row].DriveTag, firmware.ImageSize};
+    if (entry.DriveTag == DRIVE_TAG_BOOTMANAGER_S)
+      table[0] = entry;
+    else if (next < kBootletAllocationRow)
+      table[next++] = entry;
+    else
+      return false;
+  }
+  CStFwComponent bootlet;
+  if (!bootlet.Load(services_.files, images_[image_row::kLbaBootlet].FilePath)) return false;
+  table[kBootletAllocationRow] = {0, DriveTypeLbanand, images_[image_row::kLbaBootlet].DriveTag,
+                                  bootlet.ImageSize};
+
+  CStAllocateLogicalMedia allocate(table);
+  if (!allocate.Send(device.Io(), device.VolumeHandle)) return false;
+  // The player numbers and sizes its drives anew: what it reported before
+  // the allocation no longer names them.
+  return device.LoadDriveTable();
+}
+
+bool Library::ResetSettingsDrive(DeviceSession& device) {
+  const std::vector<std::uint8_t> erased(kSettingsResetBytes, 0xFF);
+  return EraseDrive(device, DRIVE_TAG_DATA_SETTINGS) &&
+         WriteDriveImage(device, DRIVE_TAG_DATA_SETTINGS, erased);
+}
+
+bool Library::FormatDataDriveStep(DeviceSession& device) {
+  if (!EraseDrive(device, DRIVE_TAG_DATA)) return false;
+  CStReadCapacity capacity;
+  std::uint32_t lastLba = 0;
+  std::uint32_t blockLength = 0;
+  if (!capacity.Send(device.Io(), device.VolumeHandle) ||
+      !capacity.GetLastLogicalBlockAddress(lastLba) || !capacity.GetBlockLength(blockLength))
+    return false;
+  device.SectorCount = lastLba + 1;
+  device.SectorSize = static_cast<std::uint16_t>(blockLength);
+  SectorWriter writer{&device, device.SectorSize};
+  return FormatDataDrive(writer, device.SectorSize, "", device.SectorCount);
+}
+
+bool Library::WriteBootlet(DeviceSession& device, std::uint8_t tag) {
+  CStFwComponent bootlet;
+  bootlet.Load(services_.files, images_[image_row::kLbaBootlet].FilePath);
+  if (bootlet.FilePath.empty() || !EraseDrive(device, tag)) return false;
+  std::vector<std::uint8_t> bytes;
+  if (!ReadImageFile(services_.files, bootlet, bytes)) return false;
+  return WriteDriveImage(device, tag, bytes);
+}
+
+void Library::RestoreSettingsOnPlayers() {
+  ForEachPresentLetter(services_, [&](char letter) {
+    DeviceSession session(services_);
+    if (session.OpenByDriveLetter(letter) && session.Kind == DeviceKindPlayer) {
+      const std::optional<std::string> serial = FindSerialForDriveLetter(services_, letter);
+      RestoreDeviceSettings(services_, serial.value_or(""), std::string(1, letter));
+    }
+    session.Close();
+    return false;  // every letter
+  });
+}
 
 int Library::DoRecoveryUpdate(const char*, const char* folder) {
   InstallUserLocale();
@@ -18,7 +126,49 @@ int Library::DoRecoveryUpdate(const char*, const char* folder) {
   if (!guard.acquired()) return result::kBusy;
   if (IsEmptyText(folder)) return result::kRecoveryEmptyFolder;
   SetFirmwarePaths(folder, true, true);
-  return result::kRecoveryDownloadFailed;
+
+  if (!InStep(Step::DownloadUpdater, 0, [&] { return DownloadUpdaterOverHid(); }))
+    return result::kRecoveryDownloadFailed;
+  if (!InStep(Step::WaitForUpdaterDrive, 0, [&] {
+        services_.clock.sleep(kUpdaterAppearWaitMs);
+        if (!FindUpdaterDevice(true)) return false;
+        services_.clock.sleep(kBeforeReallocateWaitMs);
+        return true;
+      }))
+    return result::kRecoveryUpdaterNotFound;
+
+  DeviceSession* updater = CurrentUpdater();
+  if (!updater || !InStep(Step::ReallocateMedia, 0, [&] { return ReallocateMedia(*updater); }))
+    return result::kRecoveryReallocateFailed;
+  for (std::size_t index = 0; index < std::size(image_row::kApplicationImages); ++index)
+    if (!WriteSystemImage(index)) return result::kRecoveryWriteFailed;
+  for (std::size_t row : image_row::kApplicationImages)
+    if (!VerifySystemImage(images_[row].DriveTag)) return result::kRecoveryVerifyFailed;
+  updater = CurrentUpdater();
+  if (!updater || !InStep(Step::ResetSettingsDrive, DRIVE_TAG_DATA_SETTINGS,
+                          [&] { return ResetSettingsDrive(*updater); }))
+    return result::kRecoverySettingsDriveFailed;
+  updater = CurrentUpdater();
+  if (!updater ||
+      !InStep(Step::FormatDataDrive, DRIVE_TAG_DATA, [&] { return FormatDataDriveStep(*updater); }))
+    return result::kRecoveryFormatFailed;
+  // A bootlet that did not go in does not stop the rebuild.
+  const std::uint8_t bootletTag = images_[image_row::kLbaBootlet].DriveTag;
+  InStep(Step::WriteBootlet, bootletTag, [&] { return WriteBootlet(*updater, bootletTag); });
+  if (!CurrentUpdater()) return result::kRecoveryUpdaterGone;
+
+  InStep(Step::ResetChip, 0, [&] {
+    const bool reset = ResetChip(*currentDevice_);
+    ReleaseCurrentDevice();
+    return reset;
+  });
+  WaitStep(Step::WaitForRestart, kRestartWaitMs);
+  InStep(Step::RestoreSettings, 0, [&] {
+    RestoreSettingsOnPlayers();
+    services_.clock.sleep(kAfterRestoreWaitMs);
+    return true;
+  });
+  return result::kOk;
 }
 
 }  // namespace kx7

@@ -1,270 +1,138 @@
 // kx7fw: the command-line updater. It is a host application like any other:
 // it drives the library through the Library API, the way an updater
-// application drives the twelve exports. This build has no player backend
-// for the machine it runs on, so it runs against the built-in simulated
-// world: a Windows host with one player at E: and the updater's firmware
-// folder. Time is virtual; the waits of a real update pass in an instant.
+// application drives the twelve exports, on this build's real backend or on
+// a simulated world.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstring>
-#include <map>
-#include <set>
-#include <string>
-#include <string_view>
-#include <vector>
 
 #include "api/library.h"
-#include "device/device_session.h"
-#include "kx7fw/kx7fw.h"
-#include "sim/scenario.h"
-#include "sim/world.h"
+#include "cli/commands.h"
+#include "cli/feedback.h"
+#include "cli/host_world.h"
+#include "cli/report.h"
 
 namespace {
 
-using kx7::sim::DefaultScenario;
-using kx7::sim::Event;
-using kx7::sim::EventKind;
+using namespace kx7::cli;
 
-void PrintUsage() {
-  std::puts(
-      "usage: kx7fw [options] COMMAND\n"
-      "\n"
-      "commands:\n"
-      "  update   update the player's firmware from the firmware folder (default)\n"
-      "  info     show the attached players, their identity and drive tables\n"
-      "\n"
-      "options:\n"
-      "  --serial TEXT   the player to work on (default: the simulated player)\n"
-      "  --folder PATH   the firmware folder, ending in a separator\n"
-      "  --trace FILE    write every exchange with the world as JSON Lines\n"
-      "\n"
-      "The world is simulated: a Windows 7 host with one Korvane Tessio Mirl\n"
-      "player at E: running firmware 1.01, and firmware 2.03 in the folder.");
-}
+const char* const kExitCodes =
+    "exit codes: 0 done, 1 the library reported a failure, 2 wrong command line,\n"
+    "3 refused before anything was sent to the player, 4 the tool itself failed";
 
-const char* NormalUpdateResultText(int code) {
-  switch (code) {
-    case 0:
-      return "update done";
-    case 2:
-      return "switching the player to updater mode failed";
-    case 3:
-      return "the library is busy";
-    case 4:
-      return "downloading the updater failed";
-    case 6:
-      return "writing a firmware image failed";
-    case 7:
-      return "verifying a firmware image failed";
-    case 8:
-      return "the updater went away";
-    case 10:
-      return "no player with that serial";
-    case 11:
-      return "no firmware folder";
-    default:
-      return "unexpected result";
-  }
-}
-
-double Seconds(std::uint64_t ms) {
-  return static_cast<double>(ms) / 1000.0;
-}
-
-// Prints the phases of an operation as the world sees them happen.
-class PhasePrinter {
- public:
-  explicit PhasePrinter(kx7::sim::World& world) : world_(world) {
-    world_.transcript().setListener([this](const Event& e) { onEvent(e); });
-  }
-  ~PhasePrinter() {
-    finishDownload();
-    world_.transcript().setListener(nullptr);
-  }
-
- private:
-  void line(std::uint64_t time, const std::string& text) {
-    std::printf("  [%7.3f s] %s\n", Seconds(time), text.c_str());
-  }
-
-  void finishDownload() {
-    if (hidReports_ == 0) return;
-    line(hidLast_, "updater sent in " + std::to_string(hidReports_) + " HID reports");
-    hidReports_ = 0;
-  }
-
-  std::string tagOf(std::uint8_t driveNumber) {
-    const auto* drive = world_.player(0).driveByNumber(driveNumber);
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%02X", drive ? drive->tag : 0);
-    return text;
-  }
-
-  void onEvent(const Event& e) {
-    if (e.kind != EventKind::HidReport) finishDownload();
-    switch (e.kind) {
-      case EventKind::Player:
-        line(e.time, "player is now " + e.name);
-        break;
-      case EventKind::HidReport:
-        if (hidReports_++ == 0) line(e.time, "downloading the updater over HID");
-        hidLast_ = e.time;
-        break;
-      case EventKind::Lock:
-        if (e.ok) line(e.time, "locked the updater volume " + e.target);
-        break;
-      case EventKind::Scsi:
-        if (e.bytes.size() < 3) break;
-        if (e.bytes[0] == 0xC1 && e.bytes[1] == 0x42) line(e.time, "reset to recovery sent");
-        if (e.bytes[0] == 0xC1 && e.bytes[1] == 0x2F)
-          line(e.time, "erasing and writing drive " + tagOf(e.bytes[2]));
-        if (e.bytes[0] == 0xC0 && e.bytes[1] == 0x13 && verified_.insert(e.bytes[2]).second)
-          line(e.time, "reading back drive " + tagOf(e.bytes[2]));
-        if (e.bytes[0] == 0xC1 && e.bytes[1] == 0x31) line(e.time, "chip reset sent");
-        break;
-      default:
-        break;
-    }
-  }
-
-  kx7::sim::World& world_;
-  std::uint32_t hidReports_ = 0;
-  std::uint64_t hidLast_ = 0;
-  std::set<std::uint8_t> verified_;
+struct GlobalOptions {
+  std::optional<std::string> simulation;
+  std::string trace;
+  bool realTime = false;
+  bool json = false;
+  std::string progress = "auto";
 };
 
-void ShowDriveTable(const kx7::DeviceSession& session) {
-  std::printf("    %-4s %-5s %-32s %-20s %10s %6s %s\n", "tag", "drive", "name", "type", "bytes",
-              "sector", "version");
-  for (const auto& [tag, entry] : session.Drives) {
-    const auto tagName = kx7::DriveTagNames().find(tag);
-    const auto typeName = kx7::DriveTypeNames().find(entry.DriveType);
-    std::printf(
-        "    0x%02X %-5u %-32s %-20s %10llu %6u %u.%02u.%u\n", tag, entry.DriveNumber,
-        tagName == kx7::DriveTagNames().end() ? "?" : std::string(tagName->second).c_str(),
-        typeName == kx7::DriveTypeNames().end() ? "?" : std::string(typeName->second).c_str(),
-        static_cast<unsigned long long>(entry.SizeInBytes), entry.SectorSize, entry.Version[0],
-        entry.Version[1], entry.Version[2]);
-  }
+ProgressStyle StyleFor(const GlobalOptions& g) {
+  if (g.progress == "json") return ProgressStyle::Json;
+  if (g.progress == "none") return ProgressStyle::None;
+  if (g.progress == "plain") return ProgressStyle::Plain;
+  return g.json ? ProgressStyle::None : ProgressStyle::Auto;
 }
 
-void ShowPlayers(kx7::sim::World& world, kx7::Library& library) {
-  char list[26] = {};
-  std::printf("players in mass-storage mode: %d\n", library.MSCDeviceList(list));
-  char id[128] = {};
-  for (int index = 0; library.DeviceSerialNum(id, index) == 1; ++index)
-    std::printf("  player %d: %s\n", index, id);
-
-  kx7::DeviceSession session(world.services());
-  for (char letter = 'B'; letter <= 'Z'; ++letter) {
-    if (!((world.logicalDriveMask() >> (letter - 'A')) & 1u)) continue;
-    if (!session.OpenByDriveLetter(letter)) continue;
-    std::printf("  at %c: device kind %d, protocol %d, chip 0x%04X, ROM 0x%04X, media type %d\n",
-                letter, session.Kind, session.ProtocolVersion, session.ChipMajorRevId,
-                session.RomRevId, session.MediaType);
-    std::printf("    volume: %u sectors of %u bytes, %s\n", session.SectorCount, session.SectorSize,
-                session.FileSystemName.data());
-    ShowDriveTable(session);
-    session.Close();
-  }
-}
-
-// What GetDeviceInfo reports of the player.
-void ShowDeviceInfo(kx7::Library& library, const std::string& serial) {
-  DeviceInfo info{};
-  const int code = library.GetDeviceInfo(serial.c_str(), &info);
-  if (code != 0) {
-    std::printf("device info: result %d\n", code);
-    return;
-  }
-  std::printf("device: %s %s (%s), mode %s, serial %s at %s:, firmware %s, region %s\n",
-              info.DisplayName, info.ModelCode, info.FullModelCode, info.Mode, info.Serial,
-              info.DriveLetterText, info.FirmwareVersion, info.RegionCode);
-}
-
-int Update(kx7::sim::World& world, kx7::Library& library, const std::string& serial,
-           const std::string& folder) {
-  char text[30] = {};
-  library.GetFWLibraryVersion(text);
-  std::printf("kx7fw library %s", text);
-  library.GetAPIVersion(text);
-  std::printf(", API %s, simulated world\n\n", text);
-
-  ShowPlayers(world, library);
-  ShowDeviceInfo(library, serial);
-  char local[16] = {};
-  const int localCode = library.GetLocalVersion(folder.c_str(), local, sizeof local);
-  std::printf("firmware file: %s (result %d)\n", localCode == 0 ? local : "-", localCode);
-  const int need = library.NeedRecovery(serial.c_str(), folder.c_str());
-  std::printf("recovery needed: %s (result %d)\n\n",
-              need == 0   ? "yes"
-              : need == 1 ? "no"
-                          : "?",
-              need);
-
-  std::printf("normal update of %s:\n", serial.c_str());
-  const std::uint64_t start = world.clock().now();
-  int code;
-  {
-    PhasePrinter phases(world);
-    code = library.DoNormalUpdate(serial.c_str(), folder.c_str());
-  }
-  std::printf("result %d: %s (%.3f s of virtual time)\n\n", code, NormalUpdateResultText(code),
-              Seconds(world.clock().now() - start));
-
-  // Like an updater application, give the player a moment to restart.
-  char list[26];
-  for (int second = 0; second < 30 && library.MSCDeviceList(list) == 0; ++second) world.sleep(1000);
-  ShowDeviceInfo(library, serial);
-  return code == 0 ? 0 : 1;
+// Opens the world, runs `command` on it, writes the trace when asked.
+int OnWorld(const GlobalOptions& g, Report& report,
+            const std::function<int(HostWorld&, kx7::Library&, Feedback&)>& command) {
+  std::string error;
+  auto world = HostWorld::Open({g.simulation, g.realTime}, error);
+  if (!world) return report.Refused(error);
+  if (report.OutputStyle() == Report::Style::Text)
+    std::printf("kx7fw on %s\n", world->Description().c_str());
+  kx7::Library library(world->Services());
+  Feedback feedback(StyleFor(g), [&] { return world->Seconds(); });
+  const int status = command(*world, library, feedback);
+  if (!g.trace.empty() && !world->WriteTrace(g.trace, error))
+    std::fprintf(stderr, "kx7fw: %s\n", error.c_str());
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string trace;
-  std::string serial = DefaultScenario::kSerial;
-  std::string folder = DefaultScenario::kFirmwareFolder;
-  std::string command = "update";
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--trace" && hasValue) {
-      trace = argv[++i];
-    } else if (arg == "--serial" && hasValue) {
-      serial = argv[++i];
-    } else if (arg == "--folder" && hasValue) {
-      folder = argv[++i];
-    } else if (arg == "-h" || arg == "--help") {
-      PrintUsage();
-      return 0;
-    } else if (arg == "update" || arg == "info") {
-      command = arg;
-    } else {
-      PrintUsage();
-      return 2;
-    }
-  }
+  CLI::App app{"kx7fw - firmware updater of the Korvane Tessio Mirl player (KX7TMB)"};
+  app.footer(kExitCodes);
+  app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("kx7fw ") + KX7FW_VERSION);
 
-  kx7::sim::World world;
-  kx7::sim::BuildDefaultScenario(world);
-  kx7::Library library(world.services());
-  int status = 0;
-  if (command == "info") {
-    ShowPlayers(world, library);
-    ShowDeviceInfo(library, serial);
-  } else {
-    status = Update(world, library, serial, folder);
-  }
+  GlobalOptions g;
+  app.add_option("--sim", g.simulation,
+                 "run on a simulated world: the built-in one, or the one a scenario file "
+                 "describes")
+      ->expected(0, 1)
+      ->default_str("");
+  app.add_option("--trace", g.trace, "write every exchange with the simulated world (JSON Lines)");
+  app.add_flag("--real-time", g.realTime, "let the simulated waits take real time");
+  app.add_flag("--json", g.json, "print one JSON result object instead of text");
+  app.add_option("--progress", g.progress,
+                 "progress: auto (in place on a terminal, else lines), plain, json (JSON Lines "
+                 "on standard error) or none")
+      ->check(CLI::IsMember({"auto", "plain", "json", "none"}));
 
-  if (!trace.empty()) {
-    FILE* out = std::fopen(trace.c_str(), "w");
-    if (!out) {
-      std::fprintf(stderr, "kx7fw: cannot write %s\n", trace.c_str());
-      return 1;
-    }
-    const std::string lines = world.transcript().toJsonLines();
-    std::fwrite(lines.data(), 1, lines.size(), out);
-    std::fclose(out);
+  std::string serial;
+  std::string folder;
+  std::string file;
+  ImageOptions image;
+
+  auto* list = app.add_subcommand("list", "players in mass-storage mode and in ROM recovery mode");
+  auto* info = app.add_subcommand("info", "what GetDeviceInfo reports, and the drive table");
+  info->add_option("SERIAL", serial, "the player's USB serial (default: the first player)");
+  auto* local = app.add_subcommand("local-version", "the version of FOLDER/firmware.sb");
+  local->add_option("FOLDER", folder, "the firmware folder")->required();
+  auto* inspect = app.add_subcommand("inspect", "what an SB firmware file says of itself");
+  inspect->add_option("FILE", file, "the SB file")->required();
+  auto* need =
+      app.add_subcommand("need-recovery", "whether the new firmware still fits the player");
+  need->add_option("SERIAL", serial, "the player's USB serial")->required();
+  need->add_option("FOLDER", folder, "the firmware folder")->required();
+  auto* update = app.add_subcommand("update", "update a player in mass-storage mode");
+  update->add_option("SERIAL", serial, "the player's USB serial")->required();
+  update->add_option("FOLDER", folder, "the firmware folder (firmware.sb, updater.sb)")->required();
+  auto* recover = app.add_subcommand("recover", "rebuild a player in ROM recovery mode");
+  recover
+      ->add_option("FOLDER", folder,
+                   "the firmware folder (firmware.sb, updater.sb, lba_nand_bootlet.sb)")
+      ->required();
+  auto* format = app.add_subcommand(
+      "format-image",
+      "lay the data drive's partition table and FAT file system into an image file");
+  format->add_option("FILE", image.file, "the image file to write")->required();
+  format->add_option("--sectors", image.sectors, "sectors of the drive")->required();
+  format->add_option("--sector-size", image.sectorSize, "bytes per sector")
+      ->check(CLI::IsMember({512, 1024, 2048, 4096}));
+  format->add_option("--label", image.label, "volume label (at most 11 characters)");
+  auto* demo = app.add_subcommand(
+      "demo", "a normal update and a recovery update on the built-in simulated world");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int shown = app.exit(e);
+    return shown == 0 ? exit_code::kDone : exit_code::kUsage;
   }
-  return status;
+  InstallInterruptGuard();
+
+  CLI::App* chosen = app.get_subcommands().front();
+  Report report(chosen->get_name(), g.json ? Report::Style::Json : Report::Style::Text);
+  try {
+    if (chosen == format) return RunFormatImage(report, image);
+    if (chosen == demo) return RunDemo(report, StyleFor(g));
+    return OnWorld(g, report, [&](HostWorld& world, kx7::Library& library, Feedback& feedback) {
+      Context c{world, library, feedback, report};
+      if (chosen == list) return RunList(c);
+      if (chosen == info) return RunInfo(c, serial);
+      if (chosen == local) return RunLocalVersion(c, folder);
+      if (chosen == inspect) return RunInspect(c, file);
+      if (chosen == need) return RunNeedRecovery(c, serial, folder);
+      if (chosen == update) return RunUpdate(c, serial, folder);
+      return RunRecover(c, folder);
+    });
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kx7fw: %s\n", e.what());
+    return exit_code::kInternal;
+  }
 }

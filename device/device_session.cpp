@@ -59,9 +59,8 @@ bool DeviceSession::OpenByDriveLetter(char letter) {
   std::snprintf(path, sizeof path, "\\\\.\\%c:", letter);
   if (!OpenHandle(path)) return false;
 
-  const bool opened = ReadProtocolVersion() && Identify() && CheckMedia() && ReadDeviceInfo() &&
-                      Drives.Load(Io(), VolumeHandle) && Drives.LoadVersions(Io(), VolumeHandle) &&
-                      Drives.LoadSectorSizes(Io(), VolumeHandle);
+  const bool opened =
+      ReadProtocolVersion() && Identify() && CheckMedia() && ReadDeviceInfo() && LoadDriveTable();
   if (!opened) Close();
   return opened;
 }
@@ -76,6 +75,11 @@ bool DeviceSession::OpenUpdaterByPhysicalDrive() {
     Close();
   }
   return false;
+}
+
+bool DeviceSession::LoadDriveTable() {
+  return Drives.Load(Io(), VolumeHandle) && Drives.LoadVersions(Io(), VolumeHandle) &&
+         Drives.LoadSectorSizes(Io(), VolumeHandle);
 }
 
 bool DeviceSession::ReadProtocolVersion() {

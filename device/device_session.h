@@ -7,6 +7,7 @@
 #include "device/drive_table.h"
 #include "device/drive_types.h"
 #include "platform/platform.h"
+#include "util/progress.h"
 
 namespace kx7 {
 
@@ -43,6 +44,8 @@ class DeviceSession {
   bool Identify();
   bool CheckMedia();
   bool ReadDeviceInfo();
+  // Reads the logical drive table with each drive's version and sector size.
+  bool LoadDriveTable();
 
   // Tells the shell the media is going, then locks the volume (10 tries,
   // 100 ms apart) and lets the system settle for 5 s. True at once when the
@@ -83,6 +86,8 @@ class DeviceSession {
   DriveTable Drives;
   platform::Handle VolumeHandle;
   bool VolumeLocked = false;
+  // Told how the transfers on this session advance; kept across reopens.
+  ProgressObserver* Observer = nullptr;
 
  private:
   bool OpenHandle(const std::string& path);

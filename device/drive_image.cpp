@@ -81,6 +81,7 @@ bool WriteDriveImage(DeviceSession& session, std::uint8_t tag,
     // The device may drop off the bus while it takes the last chunk; that is
     // not taken as a failure.
     if (!write.Send(session.Io(), session.VolumeHandle) && !last) return false;
+    ReportTransferred(session.Observer, offset + carried, image.size());
   }
   return true;
 }
@@ -114,6 +115,7 @@ bool ReadDriveImage(DeviceSession& session, const ImageTable& images, std::uint8
     if (!read.Send(session.Io(), session.VolumeHandle) || !read.Completed) return false;
     std::memcpy(buffer.data() + sector * s, read.ResponseData(), read.TransferLength);
     sector += count;
+    ReportTransferred(session.Observer, sector * s, component.ImageSize);
   }
   out = std::move(buffer);
   return true;

@@ -133,6 +133,7 @@ bool HidRecoveryDevice::DownloadImage(const ImageTable& images) {
     std::memcpy(report + 1, image.data() + offset, carried);
     std::fill(report + 1 + carried, report + reportLength, kDataPadding);
     if (!services_.hid.writeReport(Handle, OutputReport)) return false;
+    ReportTransferred(Observer, offset + carried, image.size());
   }
   return true;
 }

@@ -6,6 +6,7 @@
 
 #include "firmware/image_table.h"
 #include "platform/platform.h"
+#include "util/progress.h"
 
 namespace kx7 {
 
@@ -39,6 +40,8 @@ class HidRecoveryDevice {
   platform::HidCaps Caps;
   std::vector<std::uint8_t> InputReport;
   std::vector<std::uint8_t> OutputReport;
+  // Told how the download advances.
+  ProgressObserver* Observer = nullptr;
 
  private:
   explicit HidRecoveryDevice(const platform::Services& services) : services_(services) {}

@@ -26,6 +26,9 @@ inline constexpr std::size_t kApplicationImage2 = 4;
 inline constexpr std::size_t kApplicationImage3 = 5;
 inline constexpr std::size_t kUpdater = 6;
 inline constexpr std::size_t kLbaBootlet = 7;
+// The three copies of the firmware, in the order they are written.
+inline constexpr std::size_t kApplicationImages[] = {kApplicationImage1, kApplicationImage2,
+                                                     kApplicationImage3};
 }  // namespace image_row
 
 inline constexpr const char* kFirmwareFileName = "firmware.sb";

@@ -11,7 +11,8 @@ namespace kx7::sim {
 namespace {
 
 // Where a path lands: a file in the root of a mounted player, or the host's
-// own store. Players hold files in their root only.
+// own store. Players hold files in their root only, and only while their
+// data drive holds a file system the host mounts.
 struct Location {
   Player* player = nullptr;
   std::string name;  // upper-case file name on the player; empty for its root
@@ -27,7 +28,8 @@ Location Resolve(World& world, std::string_view path) {
     if (p.letter != letter) continue;
     where.player = &p;
     where.name = NormalPath(path).substr(3);
-    where.valid = where.name.find_first_of("\\/") == std::string::npos;
+    where.valid =
+        where.name.find_first_of("\\/") == std::string::npos && !p.fileSystemName().empty();
     break;
   }
   return where;
@@ -78,7 +80,8 @@ bool SimFileSystem::pathExists(std::string_view asked) {
   const std::string path = TrimmedPath(asked);
   if (asked.size() > kMaxPathChars || !IsNameablePath(path)) return false;
   const Location where = Resolve(world_, path);
-  if (where.player) return where.name.empty() || where.player->rootFiles.count(where.name) != 0;
+  if (where.player)
+    return where.valid && (where.name.empty() || where.player->rootFiles.count(where.name) != 0);
   return world_.files_.hasFile(path) || world_.files_.hasDirectory(path);
 }
 
@@ -91,9 +94,8 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view askedFrom, std::string_
   const Location destination = Resolve(world_, to);
   std::optional<std::vector<std::uint8_t>> bytes;
   if (source.player) {
-    if (const auto it = source.player->rootFiles.find(source.name);
-        it != source.player->rootFiles.end())
-      bytes = it->second;
+    const auto it = source.player->rootFiles.find(source.name);
+    if (source.valid && it != source.player->rootFiles.end()) bytes = it->second;
   } else if (const auto* file = world_.files_.file(from)) {
     bytes = *file;
   }
@@ -125,6 +127,7 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
   const Location where = Resolve(world_, path);
   std::vector<std::uint8_t> bytes;
   if (where.player) {
+    if (!where.valid) return nullptr;
     const auto it = where.player->rootFiles.find(where.name);
     if (it == where.player->rootFiles.end()) return nullptr;
     bytes = it->second;

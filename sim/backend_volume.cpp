@@ -1,4 +1,6 @@
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "sim/backends.h"
 #include "sim/text.h"
@@ -59,6 +61,30 @@ char LetterOfRoot(std::string_view root) {
   return root.empty() ? 0 : UpperLetter(root[0]);
 }
 
+std::uint32_t Le32At(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return Le32(&bytes[at]);
+}
+
+std::uint64_t Le64At(std::span<const std::uint8_t> bytes, std::size_t at) {
+  return std::uint64_t{Le32(&bytes[at])} | std::uint64_t{Le32(&bytes[at + 4])} << 32;
+}
+
+void PutLe32At(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// A packed CHS triple for a sector number on a 255-head, 63-sector disk, as
+// the system fills partition entries; past the BIOS limit, the usual maximum.
+void PutChsFor(std::uint8_t* at, std::uint64_t lba) {
+  std::uint64_t cylinder = lba / (255 * 63);
+  std::uint32_t head = static_cast<std::uint32_t>(lba / 63 % 255);
+  std::uint32_t sector = static_cast<std::uint32_t>(lba % 63 + 1);
+  if (cylinder > 1023) cylinder = 1023, head = 254, sector = 63;
+  at[0] = static_cast<std::uint8_t>(head);
+  at[1] = static_cast<std::uint8_t>(sector | ((cylinder >> 2) & 0xC0));
+  at[2] = static_cast<std::uint8_t>(cylinder);
+}
+
 }  // namespace
 
 std::uint32_t SimVolumeIo::logicalDriveMask() {
@@ -76,7 +102,7 @@ platform::DriveType SimVolumeIo::driveType(std::string_view rootPath) {
 std::string SimVolumeIo::fileSystemName(std::string_view rootPath) {
   const char letter = LetterOfRoot(rootPath);
   if (const int p = world_.playerAtLetter(letter); p >= 0)
-    return world_.player(static_cast<std::size_t>(p)).config.fileSystem;
+    return world_.player(static_cast<std::size_t>(p)).fileSystemName();
   if (const auto it = world_.hostDrives_.find(letter); it != world_.hostDrives_.end())
     return it->second.fileSystem;
   return "";
@@ -154,6 +180,11 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
   event.name = view.dataIn ? "in" : (view.transferLength ? "out" : "none");
   event.length = view.transferLength;
   event.timeout = view.timeout;
+  // Small payloads (an allocation table, say) are worth keeping; sector
+  // data is not.
+  constexpr std::uint32_t kKeptPayload = 512;
+  if (!view.dataIn && view.transferLength <= kKeptPayload)
+    event.data.assign(data.begin(), data.end());
 
   const auto finish = [&](const char* outcome, bool delivered, bool good) {
     event.outcome = outcome;
@@ -257,8 +288,10 @@ bool SimVolumeIo::driveGeometry(platform::Handle handle, platform::DiskGeometry&
   World::Target* t = world_.target(handle);
   Player* p = t ? world_.livePlayer(*t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
-  const bool ok = data != nullptr;
+  const bool ok = data != nullptr && !world_.faults_.geometryFails();
   if (ok) {
+    // What the system makes up for a removable disk: 255 heads, 63 sectors
+    // per track, as many whole cylinders as fit.
     const std::uint64_t sectors = data->sizeBytes / data->sectorSize;
     geometry = {};
     geometry.tracksPerCylinder = 255;
@@ -270,13 +303,22 @@ bool SimVolumeIo::driveGeometry(platform::Handle handle, platform::DiskGeometry&
   world_.transcript_.add(Event{.kind = EventKind::Geometry,
                                .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
+                               .value = ok ? geometry.cylinders : 0,
                                .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
   World::Target* t = world_.target(handle);
-  const bool ok = t && world_.livePlayer(*t);
+  Player* p = t ? world_.livePlayer(*t) : nullptr;
+  SimDrive* data = p ? p->dataDrive() : nullptr;
+  const bool ok = data != nullptr;
+  if (ok) {
+    // The partition table in the first sector goes; the boot code stays.
+    const std::vector<std::uint8_t> none(64, 0);
+    data->media.write(446, none);
+    p->partition.reset();
+  }
   world_.transcript_.add(Event{.kind = EventKind::DeleteLayout,
                                .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
@@ -286,7 +328,41 @@ bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
 
 bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::uint8_t> layout) {
   World::Target* t = world_.target(handle);
-  const bool ok = t && world_.livePlayer(*t) && layout.size() == 136;
+  Player* p = t ? world_.livePlayer(*t) : nullptr;
+  SimDrive* data = p ? p->dataDrive() : nullptr;
+  // DRIVE_LAYOUT_INFORMATION: the count, the signature, then 32-byte
+  // PARTITION_INFORMATION entries; the buffer must hold all it announces.
+  bool ok = data && !world_.faults_.setLayoutFails() && layout.size() >= 8;
+  const std::uint32_t count = ok ? Le32At(layout, 0) : 0;
+  ok = ok && count >= 1 && count <= 4 && layout.size() >= 8 + 32 * std::size_t{count};
+  std::optional<Player::Partition> mounted;
+  std::uint8_t table[66] = {};
+  for (std::uint32_t i = 0; ok && i < count; ++i) {
+    const std::size_t e = 8 + 32 * std::size_t{i};
+    const std::uint64_t start = Le64At(layout, e);
+    const std::uint64_t length = Le64At(layout, e + 8);
+    const std::uint8_t type = layout[e + 24];
+    if (type == 0 || length == 0) continue;
+    ok = start % data->sectorSize == 0 && length % data->sectorSize == 0 &&
+         start + length <= data->sizeBytes;
+    if (!ok) break;
+    std::uint8_t* entry = &table[16 * i];
+    entry[0] = layout[e + 25] ? 0x80 : 0x00;
+    entry[4] = type;
+    PutChsFor(entry + 1, start / data->sectorSize);
+    PutChsFor(entry + 5, (start + length) / data->sectorSize - 1);
+    PutLe32At(entry + 8, static_cast<std::uint32_t>(start / data->sectorSize));
+    PutLe32At(entry + 12, static_cast<std::uint32_t>(length / data->sectorSize));
+    if (!mounted) mounted = Player::Partition{start, length};
+  }
+  if (ok) {
+    // The system writes the new table into the disk's first sector and
+    // mounts the first partition as the volume.
+    table[64] = 0x55;
+    table[65] = 0xAA;
+    data->media.write(446, table);
+    p->partition = mounted;
+  }
   world_.transcript_.add(Event{.kind = EventKind::SetLayout,
                                .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
@@ -295,13 +371,27 @@ bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::u
   return ok;
 }
 
-bool SimVolumeIo::readAt(platform::Handle handle, std::uint64_t offset,
-                         std::span<std::uint8_t> out) {
+SimVolumeIo::Region SimVolumeIo::dataRegion(platform::Handle handle) {
   World::Target* t = world_.target(handle);
   Player* p = t ? world_.livePlayer(*t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
-  const bool ok = data && offset + out.size() <= data->sizeBytes;
-  if (ok) data->media.read(offset, out);
+  if (!data) return {};
+  if (t->kind == World::TargetKind::PlayerVolume && p->partition)
+    return {data, p->partition->offset, p->partition->length, t->locked};
+  return {data, 0, data->sizeBytes, t->locked};
+}
+
+bool SimVolumeIo::readAt(platform::Handle handle, std::uint64_t offset,
+                         std::span<std::uint8_t> out) {
+  World::Target* t = world_.target(handle);
+  const Region region = dataRegion(handle);
+  const bool ok = region.drive && offset + out.size() <= region.length;
+  if (ok) {
+    const std::uint64_t from = region.base + offset;
+    region.drive->media.read(from, out);
+    for (std::uint64_t at : world_.faults_.dataDriveReadCorruptions())
+      if (at >= from && at < from + out.size()) out[at - from] ^= 0x5A;
+  }
   world_.transcript_.add(Event{.kind = EventKind::Read,
                                .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),
@@ -314,10 +404,11 @@ bool SimVolumeIo::readAt(platform::Handle handle, std::uint64_t offset,
 bool SimVolumeIo::writeAt(platform::Handle handle, std::uint64_t offset,
                           std::span<const std::uint8_t> bytes) {
   World::Target* t = world_.target(handle);
-  Player* p = t ? world_.livePlayer(*t) : nullptr;
-  SimDrive* data = p ? p->dataDrive() : nullptr;
-  const bool ok = data && offset + bytes.size() <= data->sizeBytes;
-  if (ok) data->media.write(offset, bytes);
+  const Region region = dataRegion(handle);
+  // The system lets raw writes reach a disk or volume only while it is
+  // locked, so that no file system holds it.
+  const bool ok = region.drive && region.locked && offset + bytes.size() <= region.length;
+  if (ok) region.drive->media.write(region.base + offset, bytes);
   world_.transcript_.add(Event{.kind = EventKind::Write,
                                .time = world_.clock_.now(),
                                .target = t ? t->path : std::string(),

@@ -10,6 +10,7 @@
 namespace kx7::sim {
 
 class World;
+struct SimDrive;
 
 class SimVolumeIo final : public platform::VolumeIo {
  public:
@@ -31,6 +32,16 @@ class SimVolumeIo final : public platform::VolumeIo {
                std::span<const std::uint8_t> data) override;
 
  private:
+  // The bytes of a player's data drive a handle reaches: the whole drive
+  // through the disk, the mounted partition through the volume.
+  struct Region {
+    SimDrive* drive = nullptr;
+    std::uint64_t base = 0;
+    std::uint64_t length = 0;
+    bool locked = false;  // the handle holds the lock
+  };
+  Region dataRegion(platform::Handle handle);
+
   World& world_;
 };
 

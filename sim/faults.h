@@ -30,6 +30,12 @@ class Faults {
   // data with one byte flipped at this byte offset of the drive.
   void corruptDriveRead(std::uint8_t tag, std::uint64_t byteOffset);
   void clearDriveReadCorruption() { corruptReads_.clear(); }
+  // Positioned reads of the data drive (through its volume or its disk)
+  // return the byte at this offset from the drive's start flipped.
+  void corruptDataDriveRead(std::uint64_t byteOffset) { corruptDataReads_.push_back(byteOffset); }
+  // IOCTL_DISK_GET_DRIVE_GEOMETRY / IOCTL_DISK_SET_DRIVE_LAYOUT fail.
+  void failGeometry() { geometryFails_ = true; }
+  void failSetLayout() { setLayoutFails_ = true; }
 
   // HID: the interface at `index` fails to enumerate (an error other than
   // "no more items"); its detail cannot be read; opening the recovery device
@@ -74,6 +80,9 @@ class Faults {
   bool takeUnlockRefusal() { return take(refusedUnlocks_); }
   bool takeDismountRefusal() { return take(refusedDismounts_); }
   std::optional<std::uint64_t> driveReadCorruption(std::uint8_t tag) const;
+  const std::vector<std::uint64_t>& dataDriveReadCorruptions() const { return corruptDataReads_; }
+  bool geometryFails() const { return geometryFails_; }
+  bool setLayoutFails() const { return setLayoutFails_; }
   bool hidEnumerationFails(std::uint32_t index) const;
   bool hidDetailFails(std::uint32_t index) const;
   bool hidSetFails() const { return hidSetFails_; }
@@ -112,6 +121,9 @@ class Faults {
   std::uint32_t refusedUnlocks_ = 0;
   std::uint32_t refusedDismounts_ = 0;
   std::vector<std::pair<std::uint8_t, std::uint64_t>> corruptReads_;
+  std::vector<std::uint64_t> corruptDataReads_;
+  bool geometryFails_ = false;
+  bool setLayoutFails_ = false;
   std::vector<std::uint32_t> hidEnumErrors_;
   std::vector<std::uint32_t> hidDetailErrors_;
   bool hidSetFails_ = false;

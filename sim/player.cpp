@@ -44,18 +44,26 @@ constexpr ScsiResult kCheckCondition{false, PlayerEffect::None};
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-// Sizes the device gives drives allocated with size 0.
-std::uint64_t DefaultSizeForTag(std::uint8_t tag) {
-  switch (tag) {
-    case 0x0A:
-      return 64 * kMiB;
-    case 0x0B:
-      return 1 * kMiB;
-    case 0x0C:
-      return 256 * 1024;
-    default:
-      return 1 * kMiB;
-  }
+// The updater allocates whole erase blocks.
+constexpr std::uint64_t kEraseBlock = 128 * 1024;
+// A hidden or system drive asked for with size 0 gets this much.
+constexpr std::uint64_t kDefaultDriveBytes = 1 * kMiB;
+constexpr std::uint8_t kDriveTypeData = 0;
+constexpr std::uint8_t kDriveTypeHiddenData = 2;
+
+// Data and hidden data drives hold 512-byte sectors behind the flash
+// translation layer; the others hold the flash's own 2048-byte pages.
+std::uint32_t SectorSizeForType(std::uint8_t type) {
+  return type == kDriveTypeData || type == kDriveTypeHiddenData ? 512 : 2048;
+}
+
+// Unwritten sectors of the data drive read as zeros, like any disk's.
+std::uint8_t ErasedValueForType(std::uint8_t type) {
+  return type == kDriveTypeData ? 0x00 : SparseMedia::kErased;
+}
+
+std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
+  return (value + unit - 1) / unit * unit;
 }
 
 }  // namespace
@@ -101,7 +109,7 @@ std::vector<SimDrive> FactoryDrives(const std::vector<std::uint8_t>& firmware, T
     d.tag = l.tag;
     d.sizeBytes = l.size;
     d.sectorSize = l.sectorSize;
-    d.media = SparseMedia(l.size);
+    d.media = SparseMedia(l.size, ErasedValueForType(l.type));
     if (l.tag == 0x50 || l.tag == 0x60 || l.tag == 0x70) {
       d.media.write(0, firmware);
       d.productVersion = product;
@@ -138,6 +146,45 @@ bool Player::hasBootableFirmware() const {
       return true;
   }
   return false;
+}
+
+std::string Player::fileSystemName() const {
+  const SimDrive* data = dataDrive();
+  if (!data) return "";
+  if (factoryFileSystem) return config.fileSystem;
+  // The boot sector at the start of the volume, as the host's FAT driver
+  // would judge it before mounting.
+  std::uint8_t boot[512];
+  data->media.read(partition ? partition->offset : 0, boot);
+  if (boot[510] != 0x55 || boot[511] != 0xAA) return "";
+  if ((boot[11] | boot[12] << 8) != static_cast<int>(data->sectorSize)) return "";
+  if (std::memcmp(&boot[82], "FAT32   ", 8) == 0) return "FAT32";
+  if (std::memcmp(&boot[54], "FAT16   ", 8) == 0 || std::memcmp(&boot[54], "FAT12   ", 8) == 0)
+    return "FAT";
+  return "";
+}
+
+std::optional<Player::Partition> Player::partitionInTable() const {
+  const SimDrive* data = dataDrive();
+  if (!data) return std::nullopt;
+  std::uint8_t mbr[512];
+  data->media.read(0, mbr);
+  if (mbr[510] != 0x55 || mbr[511] != 0xAA) return std::nullopt;
+  const std::uint8_t* entry = &mbr[446];
+  const std::uint64_t offset = std::uint64_t{Le32(entry + 8)} * data->sectorSize;
+  const std::uint64_t length = std::uint64_t{Le32(entry + 12)} * data->sectorSize;
+  if (entry[4] == 0 || length == 0 || offset >= data->sizeBytes) return std::nullopt;
+  return Partition{offset, std::min(length, data->sizeBytes - offset)};
+}
+
+void Player::readPartitionTable() {
+  partition.reset();
+  if (!factoryFileSystem) partition = partitionInTable();
+}
+
+void Player::dropFileSystem() {
+  factoryFileSystem = false;
+  rootFiles.clear();
 }
 
 Triple Player::firmwareVersion() const {
@@ -284,6 +331,7 @@ ScsiResult Player::vendorOut(std::span<const std::uint8_t> cdb, std::span<std::u
     case 0x07:  // erase logical media
       if (!data.empty()) return kCheckCondition;
       drives.clear();
+      dropFileSystem();
       return kGood;
     case 0x20: {  // set logical drive info
       SimDrive* d = driveByNumber(cdb[2]);
@@ -317,6 +365,7 @@ ScsiResult Player::vendorOut(std::span<const std::uint8_t> cdb, std::span<std::u
       SimDrive* d = driveByNumber(cdb[2]);
       if (!d || !data.empty()) return kCheckCondition;
       d->media.erase();
+      if (d == dataDrive()) dropFileSystem();
       return kGood;
     }
     case 0x31:  // chip reset
@@ -337,19 +386,36 @@ bool Player::allocate(std::span<const std::uint8_t> cdb, std::span<const std::ui
   // Ten bytes per entry travel in eleven bytes of transfer per entry.
   if (count == 0 || payload.size() != count * 11) return false;
   std::vector<SimDrive> fresh;
+  SimDrive* rest = nullptr;  // the data drive asked for with size 0
+  std::uint64_t used = 0;
   for (std::size_t i = 0; i < count; ++i) {
     const std::uint8_t* entry = &payload[i * 10];
     SimDrive d;
     d.number = static_cast<std::uint8_t>(i);
     d.type = entry[0];
     d.tag = entry[1];
+    for (const SimDrive& other : fresh)
+      if (other.tag == d.tag) return false;
     const std::uint64_t requested = Be64(entry + 2);
-    d.sizeBytes = requested != 0 ? requested : DefaultSizeForTag(d.tag);
-    d.sectorSize = d.type == 0 || d.type == 2 ? 512 : 2048;
-    d.media = SparseMedia(d.sizeBytes);
+    d.sizeBytes = RoundUp(requested != 0 ? requested : kDefaultDriveBytes, kEraseBlock);
+    if (requested == 0 && d.type == kDriveTypeData) d.sizeBytes = 0;
+    d.sectorSize = SectorSizeForType(d.type);
+    used += d.sizeBytes;
     fresh.push_back(std::move(d));
   }
+  for (SimDrive& d : fresh) {
+    if (d.sizeBytes != 0 || d.type != kDriveTypeData) continue;
+    if (rest) return false;  // only one drive can take what is left
+    rest = &d;
+  }
+  if (used > config.mediaBytes) return false;
+  if (rest) {
+    rest->sizeBytes = (config.mediaBytes - used) / kEraseBlock * kEraseBlock;
+    if (rest->sizeBytes == 0) return false;
+  }
+  for (SimDrive& d : fresh) d.media = SparseMedia(d.sizeBytes, ErasedValueForType(d.type));
   drives = std::move(fresh);
+  dropFileSystem();
   return true;
 }
 

@@ -46,7 +46,16 @@ struct PlayerConfig {
   std::uint8_t mediaType = 1;         // logical media info type 6
   std::uint16_t chipMajorRevId = 0x3780;
   std::uint16_t romRevId = 0x0003;
+  // What the host reports for the data drive's file system while it holds
+  // the one the player left the factory with (GetVolumeInformationA).
   std::string fileSystem = "FAT32";
+  // The internal media the updater re-allocates. Every drive it allocates
+  // takes whole 128 KiB erase blocks; a hidden or system drive asked for
+  // with size 0 gets 1 MiB; the data drive asked for with size 0 takes what
+  // the others leave. A table that does not fit, names a tag twice or asks
+  // two data drives for the rest is refused with CHECK CONDITION. Drives are
+  // numbered in the order of the table.
+  std::uint64_t mediaBytes = 128ull * 1024 * 1024;
   PlayerMode initialMode = PlayerMode::Normal;
   // Delays of the life cycle, on the virtual clock. They fit the library's
   // fixed waits with room to spare.
@@ -77,8 +86,20 @@ class Player {
   char letter = 0;               // where it is mounted now, or 0
   std::uint32_t generation = 0;  // changes whenever it leaves the bus
   std::vector<SimDrive> drives;
-  // Files in the root of the data drive, by upper-case name.
+  // Files in the root of the data drive's file system, by upper-case name.
   std::map<std::string, std::vector<std::uint8_t>> rootFiles;
+  // Whether the data drive still holds the file system it left the factory
+  // with; once the updater erases or re-allocates it, what the host sees is
+  // read from the drive's own sectors.
+  bool factoryFileSystem = true;
+  // The partition the host mounts as the data drive's volume: where its
+  // first sector lies on the drive and how long it is. None: the volume is
+  // the whole drive.
+  struct Partition {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+  };
+  std::optional<Partition> partition;
   // Optional raw logical-table answer: entries as the device reports them
   // (11 bytes each) and the count it announces.
   std::optional<std::pair<std::uint16_t, std::vector<std::uint8_t>>> logicalTableOverride;
@@ -96,8 +117,20 @@ class Player {
   Triple firmwareVersion() const;
 
   bool answersScsi() const { return mode == PlayerMode::Normal || mode == PlayerMode::Updater; }
-  // The drive the host sees as the volume: the data drive.
+  // The drive the host sees as the disk: the data drive.
   SimDrive* dataDrive() { return driveByTag(0x0A); }
+  const SimDrive* dataDrive() const { return driveByTag(0x0A); }
+
+  // The volume's file system as the host names it ("FAT", "FAT32"), or ""
+  // when the volume holds none the host would mount.
+  std::string fileSystemName() const;
+  // The first partition the data drive's own partition table describes.
+  std::optional<Partition> partitionInTable() const;
+  // Mounts what the partition table describes, as the host does when the
+  // disk arrives.
+  void readPartitionTable();
+  // The data drive lost its file system: its root files go with it.
+  void dropFileSystem();
 
   // Executes one command: `cdb` as sent, `dataIn` as the request's direction
   // flag, `data` the request's data area (response or payload).

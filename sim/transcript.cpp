@@ -144,6 +144,7 @@ std::string Transcript::toJsonLines() const {
         Field(out, "len", e.length);
         Field(out, "timeout", e.timeout);
         Field(out, "outcome", e.outcome);
+        if (!e.data.empty()) Field(out, "data", ToHex(e.data));
         break;
       case EventKind::Sleep:
         Field(out, "ms", e.value);

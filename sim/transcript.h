@@ -8,7 +8,8 @@
 namespace kx7::sim {
 
 enum class EventKind {
-  Scsi,           // a pass-through request: target, cdb, direction, length, timeout, outcome
+  Scsi,           // a pass-through request: target, cdb, direction, length, timeout,
+                  // outcome, and the payload of a small data-out transfer
   Open,           // CreateFileA of a volume, disk or HID device
   Close,          // CloseHandle
   Lock,           // FSCTL_LOCK_VOLUME
@@ -44,6 +45,7 @@ struct Event {
   std::uint64_t value = 0;          // ms, events, offset, cookie
   bool ok = true;                   // the call reported success
   std::string outcome;              // SCSI: "good", "check-condition", "not-delivered"
+  std::vector<std::uint8_t> data;   // SCSI: a small payload sent to the device
 };
 
 // Every exchange between the library and the simulated world, in order.

@@ -164,9 +164,11 @@ void World::setMode(std::size_t index, PlayerMode mode) {
   switch (mode) {
     case PlayerMode::Normal:
       p.letter = p.config.letter;
+      p.readPartitionTable();
       break;
     case PlayerMode::Updater:
       p.letter = p.config.updaterLetter ? p.config.updaterLetter : p.config.letter;
+      p.readPartitionTable();
       break;
     default:
       p.letter = 0;
@@ -249,6 +251,14 @@ void World::plugIn(std::size_t index, std::uint64_t atMs) {
     ++epochs_[index];
     setMode(index,
             players_[index]->hasBootableFirmware() ? PlayerMode::Normal : PlayerMode::RomRecovery);
+  });
+  runDue();
+}
+
+void World::plugInForRecovery(std::size_t index, std::uint64_t atMs) {
+  schedule(atMs, [this, index] {
+    ++epochs_[index];
+    setMode(index, PlayerMode::RomRecovery);
   });
   runDue();
 }
@@ -343,6 +353,21 @@ std::vector<std::pair<std::string, std::string>> World::deviceList() const {
     }
   }
   return list;
+}
+
+bool World::exportDataDrive(std::size_t index, const std::string& path) const {
+  const SimDrive* data = players_.at(index)->dataDrive();
+  return data && data->media.exportTo(path, 0, data->sizeBytes);
+}
+
+bool World::exportDataVolume(std::size_t index, const std::string& path) const {
+  const Player& p = *players_.at(index);
+  const SimDrive* data = p.dataDrive();
+  if (!data) return false;
+  const auto partition = p.partitionInTable();
+  const std::uint64_t offset = partition ? partition->offset : 0;
+  const std::uint64_t length = partition ? partition->length : data->sizeBytes;
+  return data->media.exportTo(path, offset, length);
 }
 
 std::vector<std::uint32_t> World::runningCookies() const {

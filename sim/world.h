@@ -78,10 +78,19 @@ class World {
   // its ROM's recovery mode.
   void unplug(std::size_t index, std::uint64_t atMs);
   void plugIn(std::size_t index, std::uint64_t atMs);
+  // Plugs the player in with its recovery button held: it comes up in its
+  // ROM's recovery mode whatever its drives hold.
+  void plugInForRecovery(std::size_t index, std::uint64_t atMs);
   // Handles the library holds open (volumes, disks, HID devices).
   std::size_t openHandleCount() const { return handles_.size(); }
   // The device path of a player's ROM recovery HID interface.
   std::string recoveryHidPath(std::size_t index) const;
+  // Writes a player's data drive - the whole disk, or only the first
+  // partition its partition table describes - into an image file on the
+  // real machine, sparse where the file system allows, for outside tools to
+  // read.
+  bool exportDataDrive(std::size_t index, const std::string& path) const;
+  bool exportDataVolume(std::size_t index, const std::string& path) const;
 
   // --- Running object table -----------------------------------------------
   // Objects registered and not revoked, by cookie.

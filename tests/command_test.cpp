@@ -259,7 +259,9 @@ const CommandCase kCommands[] = {
      "c1 07 5a 00 00 00 00 00 00 00 00 00 00 00 00 00", 16, 0, 0, 120, "none"},
     {"AllocateLogicalMedia",
      [] { return std::make_unique<CStAllocateLogicalMedia>(SevenEntries()); },
-     "c1 06 07 00 00 00 00 00 00 00 00 00 00 00 00 00", 16, 0, 77, 120, "out"},
+     "c1 06 07 00 00 00 00 00 00 00 00 00 00 00 00 00", 16, 0, 77, 120, "out",
+     // The bootlet row asks for more than the whole media holds.
+     "check-condition"},
     {"SetLogicalDriveInfoProductVersion",
      [] {
        return std::make_unique<CStSetLogicalDriveInfo>(2, 8, 0xEE, VersionTriple{1, 2, 3});

@@ -1,0 +1,56 @@
+# Installed like any C library: the header, the shared libraries, the
+# command-line tool and the docs; a CMake package (find_package(kx7fw)) and
+# pkg-config files.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(KX7FW_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/kx7fw)
+
+set_target_properties(kx7fw-sim PROPERTIES EXPORT_NAME sim VERSION ${PROJECT_VERSION}
+                                           SOVERSION ${PROJECT_VERSION_MAJOR})
+target_include_directories(kx7fw-sim INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+                                               $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+set(KX7FW_INSTALLED_LIBRARIES kx7fw-sim)
+# The library on the build's backend for real players, when it has one.
+if(TARGET kx7fw)
+  set_target_properties(kx7fw PROPERTIES EXPORT_NAME kx7fw)
+  target_include_directories(kx7fw INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+                                             $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  list(APPEND KX7FW_INSTALLED_LIBRARIES kx7fw)
+  set(KX7FW_PC_REQUIRES "")
+  set(KX7FW_PC_LIBS "-L\${libdir} -lkx7fw")
+else()
+  set(KX7FW_PC_REQUIRES "Requires: kx7fw-sim")
+  set(KX7FW_PC_LIBS "")
+endif()
+
+install(TARGETS ${KX7FW_INSTALLED_LIBRARIES} EXPORT kx7fwTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY include/kx7fw DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(TARGET kx7fw-cli)
+  install(TARGETS kx7fw-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(EXISTS ${PROJECT_SOURCE_DIR}/docs)
+  install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+install(EXPORT kx7fwTargets NAMESPACE kx7fw:: DESTINATION ${KX7FW_PACKAGE_DIR})
+configure_package_config_file(cmake/kx7fwConfig.cmake.in
+                              ${CMAKE_CURRENT_BINARY_DIR}/kx7fwConfig.cmake
+                              INSTALL_DESTINATION ${KX7FW_PACKAGE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/kx7fwConfigVersion.cmake
+                                 COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kx7fwConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/kx7fwConfigVersion.cmake
+        DESTINATION ${KX7FW_PACKAGE_DIR})
+
+# The pkg-config files find the prefix from where they lie, so that the
+# installed tree can be moved.
+file(RELATIVE_PATH KX7FW_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+configure_file(cmake/kx7fw-sim.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kx7fw-sim.pc @ONLY)
+configure_file(cmake/kx7fw.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kx7fw.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kx7fw-sim.pc ${CMAKE_CURRENT_BINARY_DIR}/kx7fw.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,292 @@
+#include "firmware/sdisk.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "util/byte_order.h"
+
+namespace kx7 {
+
+namespace {
+
+// From this many sectors on, the geometry is the largest one the BIOS
+// interface can name, and the partition simply runs to the end of the drive.
+constexpr std::uint32_t kFixedGeometrySectors = 1024u * 256u * 63u;
+constexpr std::uint32_t kMaxCylinders = 1024;
+constexpr std::uint32_t kMaxHeads = 256;
+constexpr std::uint32_t kMaxSectorsPerTrack = 63;
+// CHS targets beyond this are written as the customary "too large" triple.
+constexpr std::uint32_t kLargestChsTarget = 1024u * 255u * 63u;
+
+constexpr std::uint32_t kFat16MinClusters = 4085;
+constexpr std::uint32_t kFat32MinClusters = 65525;
+constexpr std::uint32_t kFat32MaxClusters = 0x0FFFFFF4;
+constexpr std::uint32_t kFat16RootEntries = 1024;
+constexpr std::uint32_t kDirectoryEntrySize = 32;
+constexpr std::uint16_t kFat16ReservedSectors = 1;
+constexpr std::uint16_t kFat32ReservedSectors = 32;
+constexpr std::uint8_t kFatCount = 2;
+constexpr std::uint8_t kMediaFixed = 0xF8;
+
+constexpr std::uint8_t kPartitionTypeFat16 = 0x06;
+constexpr std::uint8_t kPartitionTypeFat32 = 0x0B;
+constexpr std::size_t kPartitionEntry1 = 446;
+
+// The boot code of the master boot record: it boots nothing and hands over
+// to the next boot device (INT 18h).
+constexpr std::uint8_t kMbrStub[48] = {
+    0xFA,        // cli
+    0xEB, 0x1D,  // jmp over the marker
+    'K',  'X',  '7',  'T', 'M', 'B', ' ', 'd', 'a', 't', 'a', ' ', 'd', 'r',  'i',  'v',
+    'e',  ' ',  '-',  ' ', 'n', 'o', ' ', 's', 'y', 's', 't', 'e', 'm', 0x33, 0xC0,  // xor ax, ax
+    0xBC, 0x00, 0x7C,  // mov sp, 7C00h
+    0x8E, 0xD0,        // mov ss, ax
+    0xFB,              // sti
+    0xCD, 0x18,        // int 18h
+    0xEB, 0xFE,        // jmp $
+    'k',  'x',  '7',  'f',
+};
+static_assert(sizeof kMbrStub == 48);
+
+void PutText(std::uint8_t* at, const char* text, std::size_t length) {
+  std::memcpy(at, text, length);
+}
+
+std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) {
+  return (a + b - 1) / b;
+}
+
+// Packed cylinder/head/sector as a partition entry holds it.
+void PutChs(std::uint8_t* at, std::uint32_t cylinder, std::uint32_t head, std::uint32_t sector) {
+  at[0] = static_cast<std::uint8_t>(head);
+  at[1] = static_cast<std::uint8_t>((sector & 0x3F) | ((cylinder >> 2) & 0xC0));
+  at[2] = static_cast<std::uint8_t>(cylinder);
+}
+
+// The (cylinder, head, sector) that counts `target` sectors from the first
+// one (sector numbers start at 1); false when it lies beyond the geometry.
+bool PutChsTarget(std::uint8_t* at, std::uint32_t target, const SDiskGeometry& g) {
+  if (target > kLargestChsTarget) {
+    PutChs(at, 1022, 254, 63);
+    return true;
+  }
+  if (target == 0 || g.SectorsPerTrack == 0 || g.Heads == 0) return false;
+  const std::uint32_t track = (target - 1) / g.SectorsPerTrack;
+  const std::uint32_t sector = (target - 1) % g.SectorsPerTrack + 1;
+  const std::uint32_t head = track % g.Heads;
+  const std::uint32_t cylinder = track / g.Heads;
+  if (cylinder >= g.Cylinders) return false;
+  PutChs(at, cylinder, head, sector);
+  return true;
+}
+
+}  // namespace
+
+std::optional<ChsTriple> WalkGeometry(std::uint32_t sectorCount) {
+  const std::uint64_t n = sectorCount;
+  // Each (cylinders, heads) row is looked at only where it first reaches n:
+  // triples below n are never candidates, and past the crossing every
+  // predecessor already exceeds n, so its leftover (an unsigned difference)
+  // can never win.
+  for (const bool evenOnly : {true, false}) {
+    std::optional<ChsTriple> best;
+    std::uint32_t bestLeftover = 0x7FFFFFFF;
+    for (std::uint32_t c = 1; c <= kMaxCylinders; ++c) {
+      // Rows with fewer heads than this never reach n.
+      const auto firstHeads =
+          std::max<std::uint64_t>(1, CeilDiv(n, std::uint64_t{c} * kMaxSectorsPerTrack));
+      for (auto h = static_cast<std::uint32_t>(std::min<std::uint64_t>(firstHeads, kMaxHeads + 1));
+           h <= kMaxHeads; ++h) {
+        const std::uint64_t ch = std::uint64_t{c} * h;
+        const auto s = static_cast<std::uint32_t>(std::max<std::uint64_t>(1, CeilDiv(n, ch)));
+        if (ch * s == n && (!evenOnly || s % 2 == 0)) return ChsTriple{c, h, s, true};
+
+        // The triple just before the crossing.
+        ChsTriple before;
+        if (s > 1)
+          before = {c, h, s - 1};
+        else if (h > 1)
+          before = {c, h - 1, kMaxSectorsPerTrack};
+        else if (c > 1)
+          before = {c - 1, kMaxHeads, kMaxSectorsPerTrack};
+        else
+          return std::nullopt;
+        const std::uint64_t product =
+            std::uint64_t{before.Cylinders} * before.Heads * before.SectorsPerTrack;
+        const auto leftover = static_cast<std::uint32_t>(n - product);
+        if (leftover < bestLeftover && (!evenOnly || before.SectorsPerTrack % 2 == 0)) {
+          best = before;
+          bestLeftover = leftover;
+        }
+      }
+    }
+    if (best) return best;
+  }
+  return std::nullopt;
+}
+
+std::array<std::uint8_t, 11> LabelField(std::string_view label) {
+  std::array<std::uint8_t, 11> field{};
+  std::copy_n(label.begin(), std::min(label.size(), field.size()), field.begin());
+  return field;
+}
+
+std::uint16_t CStSDisk::ReservedSectors() const {
+  return GetLe16(&BootSector[14]);
+}
+
+std::uint32_t CStSDisk::FatSectors() const {
+  return FatType == Fat32 ? GetLe32(&BootSector[36]) : GetLe16(&BootSector[22]);
+}
+
+std::uint32_t CStSDisk::ClusterCount() const {
+  const std::uint32_t bytesPerSector = GetLe16(&BootSector[11]);
+  const std::uint32_t cluster = SectorsPerCluster();
+  if (bytesPerSector == 0 || cluster == 0) return 0;
+  const std::uint64_t rootDir =
+      CeilDiv(std::uint64_t{GetLe16(&BootSector[17])} * kDirectoryEntrySize, bytesPerSector);
+  const std::uint64_t overhead =
+      ReservedSectors() + std::uint64_t{kFatCount} * FatSectors() + rootDir;
+  const std::uint64_t volume = VolumeSectors();
+  return volume > overhead ? static_cast<std::uint32_t>((volume - overhead) / cluster) : 0;
+}
+
+CStSDisk::BootResult CStSDisk::FillBootSector() {
+  const bool fat32 = FatType == Fat32;
+  const std::uint16_t reserved = fat32 ? kFat32ReservedSectors : kFat16ReservedSectors;
+  const std::uint16_t rootEntries = fat32 ? 0 : kFat16RootEntries;
+  const std::uint32_t hidden = HiddenSectors();
+  const std::uint32_t volume = Geometry.Capacity - hidden;
+
+  std::uint8_t* b = BootSector.data();
+  BootSector.fill(0);
+  b[0] = 0xEB;
+  b[1] = 0x3E;
+  b[2] = 0x90;
+  PutText(b + 3, "MSWIN4.1", 8);
+  PutLe16(b + 11, static_cast<std::uint16_t>(SectorSize));
+  PutLe16(b + 14, reserved);
+  b[16] = kFatCount;
+  PutLe16(b + 17, rootEntries);
+  b[21] = kMediaFixed;
+  PutLe16(b + 24, Geometry.SectorsPerTrack);
+  PutLe16(b + 26, Geometry.Heads);
+  PutLe32(b + 28, hidden);
+  if (!fat32 && volume < 65536)
+    PutLe16(b + 19, static_cast<std::uint16_t>(volume));
+  else
+    PutLe32(b + 32, volume);
+  if (fat32) {
+    PutLe32(b + 44, 2);  // root directory cluster
+    PutLe16(b + 48, 1);  // FSInfo sector
+    PutLe16(b + 50, 6);  // backup boot sector
+    b[64] = 0x80;
+    b[66] = 0x29;
+    PutText(b + 82, "FAT32   ", 8);
+  } else {
+    b[36] = 0x80;
+    b[38] = 0x29;
+    PutText(b + 54, "FAT16   ", 8);
+  }
+  b[510] = 0x55;
+  b[511] = 0xAA;
+
+  // The cluster size: the largest that gives the volume a cluster count
+  // valid for its FAT type, counted as FAT drivers count it - the clusters
+  // that fit after the reserved sectors, both FATs and the root directory.
+  const std::uint64_t rootDirSectors =
+      CeilDiv(std::uint64_t{rootEntries} * kDirectoryEntrySize, SectorSize);
+  if (volume <= rootDirSectors + reserved) return BootResult::Failed;
+  const std::uint64_t dataAndFats = volume - rootDirSectors - reserved;
+  for (std::uint32_t cluster = 32768 / SectorSize; cluster >= 1; cluster /= 2) {
+    const std::uint64_t entriesPerFatSector = fat32 ? 128u * cluster + 1 : 256u * cluster + 2;
+    const std::uint64_t fatSectors = CeilDiv(dataAndFats, entriesPerFatSector);
+    const std::uint64_t fats = kFatCount * fatSectors;
+    const std::uint64_t clusters = dataAndFats > fats ? (dataAndFats - fats) / cluster : 0;
+    if (fat32) {
+      if (clusters < kFat32MinClusters) continue;
+      if (clusters > kFat32MaxClusters) return BootResult::Failed;
+      b[13] = static_cast<std::uint8_t>(cluster);
+      PutLe16(b + 22, 0);
+      PutLe32(b + 36, static_cast<std::uint32_t>(fatSectors));
+      return BootResult::Done;
+    }
+    if (clusters < kFat16MinClusters) continue;
+    if (clusters >= kFat32MinClusters) return BootResult::SwitchToFat32;
+    b[13] = static_cast<std::uint8_t>(cluster);
+    PutLe16(b + 22, static_cast<std::uint16_t>(fatSectors));
+    return BootResult::Done;
+  }
+  return BootResult::Failed;
+}
+
+bool CStSDisk::FillMbr() {
+  Mbr.fill(0);
+  std::copy(std::begin(kMbrStub), std::end(kMbrStub), Mbr.begin());
+  const std::uint32_t start = HiddenSectors();
+  const std::uint32_t size = Geometry.Capacity - start;
+  std::uint8_t* entry = &Mbr[kPartitionEntry1];
+  entry[0] = 0x80;
+  entry[4] = FatType == Fat32 ? kPartitionTypeFat32 : kPartitionTypeFat16;
+  PutLe32(entry + 8, start);
+  PutLe32(entry + 12, size);
+  // The start is counted from 1 on 512-byte sectors only; the end always.
+  const std::uint32_t startTarget = SectorSize == 512 ? start + 1 : start;
+  if (!PutChsTarget(entry + 1, startTarget, Geometry)) return false;
+  if (!PutChsTarget(entry + 5, start + size, Geometry)) return false;
+  Mbr[510] = 0x55;
+  Mbr[511] = 0xAA;
+  return true;
+}
+
+bool CStSDisk::Plan(std::uint32_t sectorCount, std::uint32_t sectorSize, std::string_view label) {
+  *this = CStSDisk();
+  SectorCount = sectorCount;
+  SectorSize = sectorSize;
+  VolumeLabel = std::string(label.substr(0, 11));
+  // FAT sectors are a power of two from 512 bytes; the BPB holds them in 16 bits.
+  if (sectorSize < 512 || sectorSize > 32768 || (sectorSize & (sectorSize - 1)) != 0) return false;
+
+  FatType = std::uint64_t{sectorCount} * sectorSize > (std::uint64_t{1} << 31) ? Fat32 : Fat16;
+
+  if (sectorCount >= kFixedGeometrySectors) {
+    Geometry = {255, 63, 1024, 0, sectorCount, false};
+  } else {
+    const std::optional<ChsTriple> triple = WalkGeometry(sectorCount);
+    if (!triple) return false;
+    const std::uint32_t capacity = triple->Cylinders * triple->Heads * triple->SectorsPerTrack;
+    Geometry = {static_cast<std::uint16_t>(triple->Heads),
+                static_cast<std::uint8_t>(triple->SectorsPerTrack),
+                static_cast<std::uint16_t>(triple->Cylinders),
+                sectorCount - capacity,
+                capacity,
+                triple->Exact};
+  }
+
+  switch (FillBootSector()) {
+    case BootResult::Done:
+      break;
+    case BootResult::SwitchToFat32:
+      FatType = Fat32;
+      if (FillBootSector() != BootResult::Done) return false;
+      break;
+    case BootResult::Failed:
+      return false;
+  }
+
+  if (FatType == Fat32) {
+    PutLe32(&FsInfo[0], 0x41615252);
+    PutLe32(&FsInfo[484], 0x61417272);
+    PutLe32(&FsInfo[488], 0xFFFFFFFF);  // free clusters: unknown
+    PutLe32(&FsInfo[492], 0xFFFFFFFF);  // next free cluster: unknown
+    PutLe32(&FsInfo[508], 0xAA550000);
+    ThirdReserved[510] = 0x55;
+    ThirdReserved[511] = 0xAA;
+    RootSectors = SectorsPerCluster();
+  } else {
+    RootSectors = kFat16RootEntries * kDirectoryEntrySize / sectorSize;
+  }
+  return FillMbr();
+}
+
+}  // namespace kx7
