@@ -21,9 +21,12 @@ constexpr std::uint64_t kRegionByteOffset = 2;
 // could step out of that one folder (a separator, a drive or stream colon,
 // "..", "." alone naming Temp itself) or that no file name may hold (control
 // characters) is refused, so a device reporting such a serial cannot make us
-// create, copy or read anything elsewhere.
+// create, copy or read anything elsewhere. Windows drops trailing dots and
+// spaces from a folder name: "ABC." would be the folder of serial "ABC" and
+// ". " Temp itself, so such serials are refused too.
 bool IsSafeFolderName(std::string_view serial) {
-  if (serial == "." || serial.find("..") != std::string_view::npos) return false;
+  if (serial.find("..") != std::string_view::npos) return false;
+  if (!serial.empty() && (serial.back() == '.' || serial.back() == ' ')) return false;
   for (char c : serial) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '\\' || c == '/' || c == ':' || byte < 0x20 || byte == 0x7F) return false;

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "sim/backends.h"
+#include "sim/path_rules.h"
 #include "sim/real_files.h"
 #include "sim/text.h"
 #include "sim/world.h"
@@ -62,11 +63,13 @@ std::string SimFileSystem::modulePath() {
   return world_.modulePath_;
 }
 
-bool SimFileSystem::createDirectory(std::string_view path) {
+bool SimFileSystem::createDirectory(std::string_view asked) {
+  const std::string path = TrimmedPath(asked);
   const Location where = Resolve(world_, path);
   bool ok = false;
   // The real machine's folders are there to be read, never changed.
-  if (!where.player && !IsRealPath(path)) {
+  if (!where.player && !IsRealPath(asked) && asked.size() <= kMaxDirectoryPathChars &&
+      IsNameablePath(path)) {
     const std::string parent = ParentPath(path);
     const char letter = path.empty() ? 0 : UpperLetter(path[0]);
     ok = world_.hostDrives_.count(letter) && !world_.files_.hasDirectory(path) &&
@@ -75,27 +78,37 @@ bool SimFileSystem::createDirectory(std::string_view path) {
   }
   world_.transcript_.add(Event{.kind = EventKind::Directory,
                                .time = world_.clock_.now(),
-                               .target = std::string(path),
+                               .target = std::string(asked),
                                .ok = ok});
   return ok;
 }
 
-bool SimFileSystem::pathExists(std::string_view path) {
-  if (IsRealPath(path)) return RealPathExists(path);
+bool SimFileSystem::pathExists(std::string_view asked) {
+  if (IsRealPath(asked)) return RealPathExists(asked);
+  const std::string path = TrimmedPath(asked);
+  if (asked.size() > kMaxPathChars || !IsNameablePath(path)) return false;
   const Location where = Resolve(world_, path);
   if (where.player)
     return where.valid && (where.name.empty() || where.player->rootFiles.count(where.name) != 0);
   return world_.files_.hasFile(path) || world_.files_.hasDirectory(path);
 }
 
-bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view to) {
+bool SimFileSystem::copyFileNoOverwrite(std::string_view askedFrom, std::string_view askedTo) {
+  // A real file is read as it is named; a simulated host's names follow
+  // Windows' rules.
+  const bool realSource = IsRealPath(askedFrom);
+  const std::string from = realSource ? std::string(askedFrom) : TrimmedPath(askedFrom);
+  const std::string to = TrimmedPath(askedTo);
+  const bool nameable =
+      (realSource || (askedFrom.size() <= kMaxPathChars && IsNameablePath(from))) &&
+      askedTo.size() <= kMaxPathChars && IsNameablePath(to) && !IsRealPath(askedTo);
   const Location source = Resolve(world_, from);
   const Location destination = Resolve(world_, to);
   std::optional<std::vector<std::uint8_t>> bytes;
   if (source.player) {
     const auto it = source.player->rootFiles.find(source.name);
     if (source.valid && it != source.player->rootFiles.end()) bytes = it->second;
-  } else if (IsRealPath(from)) {
+  } else if (realSource) {
     if (auto file = OpenRealFile(from, std::nullopt)) {
       bytes.emplace(static_cast<std::size_t>(file->size().value_or(0)));
       bytes->resize(file->readAt(0, *bytes));
@@ -103,28 +116,32 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view 
   } else if (const auto* file = world_.files_.file(from)) {
     bytes = *file;
   }
-  bool ok = bytes.has_value() && !IsRealPath(to) && !world_.faults_.fileCopyFails(std::string(to));
+  bool ok = nameable && bytes.has_value() && !world_.faults_.fileCopyFails(to);
   if (ok && destination.player) {
     ok = destination.valid && !destination.name.empty() &&
          !destination.player->rootFiles.count(destination.name);
     if (ok) destination.player->rootFiles[destination.name] = *bytes;
   } else if (ok) {
-    ok = !world_.files_.hasFile(to) && world_.files_.hasDirectory(ParentPath(to));
+    // Neither a file nor a folder of that name is replaced.
+    ok = !world_.files_.hasFile(to) && !world_.files_.hasDirectory(to) &&
+         world_.files_.hasDirectory(ParentPath(to));
     if (ok) world_.files_.addFile(to, *bytes);
   }
   world_.transcript_.add(Event{.kind = EventKind::FileCopy,
                                .time = world_.clock_.now(),
-                               .target = std::string(from),
-                               .name = std::string(to),
+                               .target = std::string(askedFrom),
+                               .name = std::string(askedTo),
                                .ok = ok});
   return ok;
 }
 
-std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_view path,
+std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_view asked,
                                                                    platform::OpenMode) {
-  const std::string text(path);
+  const std::string text(asked);
   if (world_.faults_.fileOpenFails(text)) return nullptr;
-  if (IsRealPath(path)) return OpenRealFile(path, world_.faults_.shrunkSize(text));
+  if (IsRealPath(asked)) return OpenRealFile(asked, world_.faults_.shrunkSize(text));
+  const std::string path = TrimmedPath(asked);
+  if (asked.size() > kMaxPathChars || !IsNameablePath(path)) return nullptr;
   const Location where = Resolve(world_, path);
   std::shared_ptr<const std::vector<std::uint8_t>> bytes;
   if (where.player) {

@@ -5,11 +5,22 @@
 
 namespace kx7::sim {
 
+namespace {
+
+// A sub-key path never starts at a separator: Windows answers
+// ERROR_BAD_PATHNAME.
+bool IsSubKeyPath(std::string_view path) {
+  return path.empty() || path.front() != '\\';
+}
+
+}  // namespace
+
 std::optional<platform::RegistryKey> SimRegistry::openKey(platform::RegistryRoot root,
                                                           std::string_view path,
                                                           std::uint32_t access) {
   const std::string text(path);
-  if (world_.faults_.registryOpenFails(text) || !world_.registry_.hasKey(root, path))
+  if (!IsSubKeyPath(path) || world_.faults_.registryOpenFails(text) ||
+      !world_.registry_.hasKey(root, path))
     return std::nullopt;
   const std::uintptr_t handle = next_++;
   keys_[handle] = OpenKey{root, text, access};
@@ -19,7 +30,8 @@ std::optional<platform::RegistryKey> SimRegistry::openKey(platform::RegistryRoot
 std::optional<platform::RegistryKey> SimRegistry::createKey(platform::RegistryRoot root,
                                                             std::string_view path) {
   const std::string text(path);
-  if (world_.faults_.registryOpenFails(text) || world_.faults_.registryCreateFails(text))
+  if (!IsSubKeyPath(path) || world_.faults_.registryOpenFails(text) ||
+      world_.faults_.registryCreateFails(text))
     return std::nullopt;
   world_.registry_.createKey(root, path);
   const std::uintptr_t handle = next_++;

@@ -96,18 +96,20 @@ KX7FW_API int KX7FW_CALL ResetChipset(void);
 #ifdef __cplusplus
 } /* extern "C" */
 
+/* Messages on every assertion: C++11 and C++14 compilers (MSVC's default)
+   need them. */
 static_assert(sizeof(DeviceInfo) == 1312, "DeviceInfo is 1312 bytes");
-static_assert(offsetof(DeviceInfo, Mode) == 0);
-static_assert(offsetof(DeviceInfo, ModelCode) == 4);
-static_assert(offsetof(DeviceInfo, Reserved1) == 260);
-static_assert(offsetof(DeviceInfo, DisplayName) == 516);
-static_assert(offsetof(DeviceInfo, RegionCode) == 772);
-static_assert(offsetof(DeviceInfo, Serial) == 776);
-static_assert(offsetof(DeviceInfo, DriveLetterText) == 1032);
-static_assert(offsetof(DeviceInfo, FirmwareVersion) == 1034);
-static_assert(offsetof(DeviceInfo, FullModelCode) == 1050);
-static_assert(offsetof(DeviceInfo, Reserved2) == 1308);
-#else
+static_assert(offsetof(DeviceInfo, Mode) == 0, "Mode");
+static_assert(offsetof(DeviceInfo, ModelCode) == 4, "ModelCode");
+static_assert(offsetof(DeviceInfo, Reserved1) == 260, "Reserved1");
+static_assert(offsetof(DeviceInfo, DisplayName) == 516, "DisplayName");
+static_assert(offsetof(DeviceInfo, RegionCode) == 772, "RegionCode");
+static_assert(offsetof(DeviceInfo, Serial) == 776, "Serial");
+static_assert(offsetof(DeviceInfo, DriveLetterText) == 1032, "DriveLetterText");
+static_assert(offsetof(DeviceInfo, FirmwareVersion) == 1034, "FirmwareVersion");
+static_assert(offsetof(DeviceInfo, FullModelCode) == 1050, "FullModelCode");
+static_assert(offsetof(DeviceInfo, Reserved2) == 1308, "Reserved2");
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 _Static_assert(sizeof(DeviceInfo) == 1312, "DeviceInfo is 1312 bytes");
 #endif
 
