@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "sim/scenario.h"
+#include "sim/scenario_file.h"
 
 namespace kx7::cli {
 
@@ -15,18 +16,24 @@ std::unique_ptr<HostWorld> HostWorld::Open(const WorldOptions& options, std::str
       return world;
     }
   }
-  if (options.simulation && !options.simulation->empty()) {
-    error = "scenario files are not supported by this build";
-    return nullptr;
-  }
   world->sim_ = std::make_unique<sim::World>();
-  sim::BuildDefaultScenario(*world->sim_);
-  world->description_ = options.simulation
-                            ? "the built-in simulated world"
-                            : "the built-in simulated world (this build has no backend for real "
-                              "players)";
-  world->defaultFolder_ = sim::DefaultScenario::kFirmwareFolder;
-  world->defaultSerial_ = sim::DefaultScenario::kSerial;
+  if (options.simulation && !options.simulation->empty()) {
+    sim::ScenarioInfo info;
+    if (!sim::LoadScenarioFile(*options.simulation, *world->sim_, info, error)) return nullptr;
+    world->description_ = "the simulated world of " + *options.simulation +
+                          (info.name.empty() ? "" : " (" + info.name + ")");
+    world->defaultFolder_ = info.firmwareFolder;
+    world->defaultSerial_ = info.serials.empty() ? "" : info.serials.front();
+  } else {
+    sim::BuildDefaultScenario(*world->sim_);
+    world->description_ = options.simulation
+                              ? "the built-in simulated world"
+                              : "the built-in simulated world (this build has no backend for "
+                                "real players)";
+    world->defaultFolder_ = sim::DefaultScenario::kFirmwareFolder;
+    world->defaultSerial_ = sim::DefaultScenario::kSerial;
+  }
+  world->sim_->setRealTime(options.realTime);
   return world;
 }
 

@@ -83,21 +83,22 @@ int main(int argc, char** argv) {
   auto* info = app.add_subcommand("info", "what GetDeviceInfo reports, and the drive table");
   info->add_option("SERIAL", serial, "the player's USB serial (default: the first player)");
   auto* local = app.add_subcommand("local-version", "the version of FOLDER/firmware.sb");
-  local->add_option("FOLDER", folder, "the firmware folder")->required();
+  const char* const kFolderHelp =
+      "the firmware folder, ending in a separator (default on a simulated world: its own)";
+  const char* const kSerialHelp =
+      "the player's USB serial (default on a simulated world: its first player)";
+  local->add_option("FOLDER", folder, kFolderHelp);
   auto* inspect = app.add_subcommand("inspect", "what an SB firmware file says of itself");
   inspect->add_option("FILE", file, "the SB file")->required();
   auto* need =
       app.add_subcommand("need-recovery", "whether the new firmware still fits the player");
-  need->add_option("SERIAL", serial, "the player's USB serial")->required();
-  need->add_option("FOLDER", folder, "the firmware folder")->required();
+  need->add_option("SERIAL", serial, kSerialHelp);
+  need->add_option("FOLDER", folder, kFolderHelp);
   auto* update = app.add_subcommand("update", "update a player in mass-storage mode");
-  update->add_option("SERIAL", serial, "the player's USB serial")->required();
-  update->add_option("FOLDER", folder, "the firmware folder (firmware.sb, updater.sb)")->required();
+  update->add_option("SERIAL", serial, kSerialHelp);
+  update->add_option("FOLDER", folder, kFolderHelp);
   auto* recover = app.add_subcommand("recover", "rebuild a player in ROM recovery mode");
-  recover
-      ->add_option("FOLDER", folder,
-                   "the firmware folder (firmware.sb, updater.sb, lba_nand_bootlet.sb)")
-      ->required();
+  recover->add_option("FOLDER", folder, kFolderHelp);
   auto* format = app.add_subcommand(
       "format-image",
       "lay the data drive's partition table and FAT file system into an image file");
@@ -132,6 +133,15 @@ int main(int argc, char** argv) {
     if (chosen == demo) return RunDemo(report, StyleFor(g));
     return OnWorld(g, report, [&](HostWorld& world, kx7::Library& library, Feedback& feedback) {
       Context c{world, library, feedback, report};
+      // A simulated world suggests its own player and firmware folder.
+      const bool wantsSerial = chosen == need || chosen == update;
+      const bool wantsFolder = chosen == local || wantsSerial || chosen == recover;
+      if (wantsSerial && serial.empty()) serial = world.DefaultSerial();
+      if (wantsFolder && folder.empty()) folder = world.DefaultFolder();
+      if (wantsSerial && serial.empty())
+        return report.Refused("no player serial given, and the world names no player");
+      if (wantsFolder && folder.empty())
+        return report.Refused("no firmware folder given, and the world names none");
       if (chosen == list) return RunList(c);
       if (chosen == info) return RunInfo(c, serial);
       if (chosen == local) return RunLocalVersion(c, folder);

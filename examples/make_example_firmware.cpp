@@ -19,7 +19,7 @@ bool Write(const std::filesystem::path& path, const std::vector<std::uint8_t>& b
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   out.close();
-  if (!out) std::fprintf(stderr, "make_example_firmware: cannot write %s\n", path.c_str());
+  if (!out) std::fprintf(stderr, "make_example_firmware: cannot write %s\n", path.string().c_str());
   return static_cast<bool>(out);
 }
 

@@ -141,10 +141,73 @@ INSTANTIATE_TEST_SUITE_P(
                     "kx7fw demo: done - firmware 1.01 before, 2.03 after both updates"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+std::string Scenario(const char* name) {
+  return std::string(KX7FW_SCENARIO_DIR) + "/" + name + ".json";
+}
+
+// The shipped scenarios, each with the command it is there for.
+INSTANTIATE_TEST_SUITE_P(
+    ShippedScenarios, CliCommand,
+    ::testing::Values(
+        CommandCase{"CleanUpdate",
+                    {"--sim", Scenario("clean-update"), "update"},
+                    0,
+                    "kx7fw update: done (result 0: update done)"},
+        CommandCase{"FirmwareTooLargeIsNotUpdated",
+                    {"--sim", Scenario("firmware-too-large"), "update"},
+                    3,
+                    "kx7fw update: refused - the new firmware no longer fits this player's system "
+                    "drives; nothing was sent to the player. Rebuild it instead: plug it in with "
+                    "its recovery button held and run 'kx7fw recover " +
+                        kFolder + "'"},
+        CommandCase{"FirmwareTooLargeNeedsRecovery",
+                    {"--sim", Scenario("firmware-too-large"), "need-recovery"},
+                    0,
+                    "kx7fw need-recovery: recovery needed (result 0: the new firmware no longer "
+                    "fits the player: recovery needed)"},
+        CommandCase{"FirmwareTooLargeIsRecovered",
+                    {"--sim", Scenario("firmware-too-large"), "recover"},
+                    0,
+                    "kx7fw recover: done (result 0: recovery done)"},
+        CommandCase{"RomRecoveryIsRecovered",
+                    {"--sim", Scenario("rom-recovery"), "recover"},
+                    0,
+                    "kx7fw recover: done (result 0: recovery done)"},
+        CommandCase{"RomRecoveryIsNotUpdated",
+                    {"--sim", Scenario("rom-recovery"), "update", "0000KX7T4A2C19F0"},
+                    3,
+                    "kx7fw update: refused - a player is in ROM recovery mode: rebuild it with "
+                    "'kx7fw recover " +
+                        kFolder + "'"},
+        CommandCase{
+            "TwoPlayersListed", {"--sim", Scenario("two-players"), "list"}, 0, "kx7fw list: done"},
+        CommandCase{
+            "NoPlayer",
+            {"--sim", Scenario("no-player"), "update"},
+            3,
+            "kx7fw update: refused - no player serial given, and the world names no player"},
+        CommandCase{"ReadBackDiffers",
+                    {"--sim", Scenario("fault-readback-differs"), "update"},
+                    1,
+                    "kx7fw update: failed (result 7: verifying a firmware image failed)"},
+        CommandCase{"UpdaterNeverComes",
+                    {"--sim", Scenario("fault-updater-never-comes"), "update"},
+                    1,
+                    "kx7fw update: failed (result 6: writing a firmware image failed)"},
+        CommandCase{"DismountRefused",
+                    {"--sim", Scenario("fault-dismount-refused"), "recover"},
+                    1,
+                    "kx7fw recover: failed (result 10: formatting the data drive failed)"},
+        CommandCase{"BadScenario",
+                    {"--sim", Scenario("no-such-scenario"), "list"},
+                    3,
+                    "kx7fw list: refused - " + Scenario("no-such-scenario") + ": cannot be read"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Cli, WrongCommandLinesExitWithTwo) {
   EXPECT_EQ(Kx7fw({}).exitCode, 2);
   EXPECT_EQ(Kx7fw({"bogus"}).exitCode, 2);
-  EXPECT_EQ(Kx7fw({"update", kSerial}).exitCode, 2);
+  EXPECT_EQ(Kx7fw({"update", kSerial, kFolder, "extra"}).exitCode, 2);
   EXPECT_EQ(Kx7fw({"--progress=sometimes", "list"}).exitCode, 2);
   EXPECT_EQ(Kx7fw({"--help"}).exitCode, 0);
 }
