@@ -61,7 +61,7 @@ void Library::SetFirmwarePaths(const std::string& folder, bool updater, bool boo
 int Library::MSCDeviceList(char* list) {
   const int count = CountPlayers(services_);
   if (list) {
-    const char text[2] = {currentDriveLetter_, '\0'};
+    const char text[2] = {currentDriveLetter_.load(), '\0'};
     BoundedCopy(list, kDeviceListSize, text);
   }
   return count;

@@ -103,7 +103,8 @@ class Library {
   ProgressObserver* observer_ = nullptr;
   std::atomic<bool> busy_{false};
   std::unique_ptr<DeviceSession> currentDevice_;
-  char currentDriveLetter_ = 0;
+  // Written by guarded operations, read by MSCDeviceList from any thread.
+  std::atomic<char> currentDriveLetter_{0};
   ImageTable images_;
 };
 

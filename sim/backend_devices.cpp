@@ -55,6 +55,7 @@ class SimHidInterfaceSet final : public platform::HidInterfaceSet {
 
 std::unique_ptr<platform::PresentDeviceSet> SimDeviceEnumeration::presentDevices(
     std::uint32_t& lastError) {
+  const auto guard = world_.lock();
   if (const auto error = world_.faults_.deviceListError()) {
     lastError = *error;
     return nullptr;
@@ -63,6 +64,7 @@ std::unique_ptr<platform::PresentDeviceSet> SimDeviceEnumeration::presentDevices
 }
 
 std::unique_ptr<platform::HidInterfaceSet> SimDeviceEnumeration::hidInterfaces() {
+  const auto guard = world_.lock();
   if (world_.faults_.hidSetFails()) return nullptr;
   std::vector<std::string> paths;
   for (const auto& entry : world_.hidInterfaceList()) paths.push_back(entry.path);

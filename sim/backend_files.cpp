@@ -60,10 +60,12 @@ class SimInputFile final : public platform::InputFile {
 }  // namespace
 
 std::string SimFileSystem::modulePath() {
+  const auto guard = world_.lock();
   return world_.modulePath_;
 }
 
 bool SimFileSystem::createDirectory(std::string_view asked) {
+  const auto guard = world_.lock();
   const std::string path = TrimmedPath(asked);
   const Location where = Resolve(world_, path);
   bool ok = false;
@@ -84,6 +86,7 @@ bool SimFileSystem::createDirectory(std::string_view asked) {
 }
 
 bool SimFileSystem::pathExists(std::string_view asked) {
+  const auto guard = world_.lock();
   if (IsRealPath(asked)) return RealPathExists(asked);
   const std::string path = TrimmedPath(asked);
   if (asked.size() > kMaxPathChars || !IsNameablePath(path)) return false;
@@ -94,6 +97,7 @@ bool SimFileSystem::pathExists(std::string_view asked) {
 }
 
 bool SimFileSystem::copyFileNoOverwrite(std::string_view askedFrom, std::string_view askedTo) {
+  const auto guard = world_.lock();
   // A real file is read as it is named; a simulated host's names follow
   // Windows' rules.
   const bool realSource = IsRealPath(askedFrom);
@@ -137,6 +141,7 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view askedFrom, std::string_
 
 std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_view asked,
                                                                    platform::OpenMode) {
+  const auto guard = world_.lock();
   const std::string text(asked);
   if (world_.faults_.fileOpenFails(text)) return nullptr;
   if (IsRealPath(asked)) return OpenRealFile(asked, world_.faults_.shrunkSize(text));

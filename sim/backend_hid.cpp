@@ -5,6 +5,7 @@
 namespace kx7::sim {
 
 platform::Handle SimHid::open(std::string_view devicePath) {
+  const auto guard = world_.lock();
   World::Target target{World::TargetKind::OtherHid, std::string(devicePath)};
   bool found = false;
   for (const auto& entry : world_.hidInterfaceList()) {
@@ -28,6 +29,7 @@ platform::Handle SimHid::open(std::string_view devicePath) {
 }
 
 void SimHid::close(platform::Handle handle) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   world_.transcript_.add(Event{.kind = EventKind::Close,
                                .time = world_.clock_.now(),
@@ -38,6 +40,7 @@ void SimHid::close(platform::Handle handle) {
 }
 
 bool SimHid::readCaps(platform::Handle handle, platform::HidCaps& caps, std::uint32_t& status) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   Player* p = t && t->kind == World::TargetKind::HidDevice ? world_.livePlayer(*t) : nullptr;
   bool ok = t && (t->kind == World::TargetKind::OtherHid || p) && !world_.faults_.hidCapsFails();
@@ -59,6 +62,7 @@ bool SimHid::readCaps(platform::Handle handle, platform::HidCaps& caps, std::uin
 }
 
 bool SimHid::writeReport(platform::Handle handle, std::span<const std::uint8_t> report) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   Player* p = t && t->kind == World::TargetKind::HidDevice ? world_.livePlayer(*t) : nullptr;
   const std::uint32_t k = ++world_.hidReportsWritten_;

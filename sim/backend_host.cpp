@@ -7,6 +7,7 @@ namespace kx7::sim {
 
 void SimHostServices::changeNotify(std::uint32_t events, std::uint32_t flags,
                                    std::string_view path) {
+  const auto guard = world_.lock();
   world_.transcript_.add(Event{.kind = EventKind::Notify,
                                .time = world_.clock_.now(),
                                .target = std::string(path),
@@ -17,6 +18,7 @@ void SimHostServices::changeNotify(std::uint32_t events, std::uint32_t flags,
 platform::HResult SimHostServices::registerRunningObject(const platform::Guid&,
                                                          platform::ComUnknown& object,
                                                          std::uint32_t, std::uint32_t& cookie) {
+  const auto guard = world_.lock();
   // The table holds a reference of its own until the object is revoked.
   object.AddRef();
   cookie = world_.nextCookie_++;
@@ -27,6 +29,7 @@ platform::HResult SimHostServices::registerRunningObject(const platform::Guid&,
 }
 
 platform::HResult SimHostServices::revokeRunningObject(std::uint32_t cookie) {
+  const auto guard = world_.lock();
   const auto it = world_.runningObjects_.find(cookie);
   const bool found = it != world_.runningObjects_.end();
   world_.transcript_.add(Event{
@@ -39,6 +42,7 @@ platform::HResult SimHostServices::revokeRunningObject(std::uint32_t cookie) {
 }
 
 std::string SimHostServices::classIdText(const platform::Guid& id) {
+  const auto guard = world_.lock();
   char text[40];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", id.data1,
                 id.data2, id.data3, id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4],
@@ -47,6 +51,7 @@ std::string SimHostServices::classIdText(const platform::Guid& id) {
 }
 
 std::string SimHostServices::toAnsi(const char16_t* text) {
+  const auto guard = world_.lock();
   // The simulated code page is plain ASCII; anything else becomes '?', as
   // WideCharToMultiByte's default character.
   std::string out;
@@ -55,6 +60,7 @@ std::string SimHostServices::toAnsi(const char16_t* text) {
 }
 
 platform::OsVersion SimHostServices::osVersion() {
+  const auto guard = world_.lock();
   return world_.osVersion_;
 }
 

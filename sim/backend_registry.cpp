@@ -18,6 +18,7 @@ bool IsSubKeyPath(std::string_view path) {
 std::optional<platform::RegistryKey> SimRegistry::openKey(platform::RegistryRoot root,
                                                           std::string_view path,
                                                           std::uint32_t access) {
+  const auto guard = world_.lock();
   const std::string text(path);
   if (!IsSubKeyPath(path) || world_.faults_.registryOpenFails(text) ||
       !world_.registry_.hasKey(root, path))
@@ -29,6 +30,7 @@ std::optional<platform::RegistryKey> SimRegistry::openKey(platform::RegistryRoot
 
 std::optional<platform::RegistryKey> SimRegistry::createKey(platform::RegistryRoot root,
                                                             std::string_view path) {
+  const auto guard = world_.lock();
   const std::string text(path);
   if (!IsSubKeyPath(path) || world_.faults_.registryOpenFails(text) ||
       world_.faults_.registryCreateFails(text))
@@ -42,6 +44,7 @@ std::optional<platform::RegistryKey> SimRegistry::createKey(platform::RegistryRo
 
 bool SimRegistry::queryValue(platform::RegistryKey key, std::string_view name,
                              std::span<std::uint8_t> buffer, std::uint32_t& length) {
+  const auto guard = world_.lock();
   const auto it = keys_.find(key.value);
   if (it == keys_.end() || !(it->second.access & platform::registry_access::kQueryValue))
     return false;
@@ -57,6 +60,7 @@ bool SimRegistry::queryValue(platform::RegistryKey key, std::string_view name,
 
 bool SimRegistry::setValue(platform::RegistryKey key, std::string_view name,
                            platform::RegistryType type, std::span<const std::uint8_t> data) {
+  const auto guard = world_.lock();
   const auto it = keys_.find(key.value);
   const bool ok = it != keys_.end() && (it->second.access & platform::registry_access::kSetValue) &&
                   !world_.faults_.registryWriteFails(it->second.path);
@@ -78,6 +82,7 @@ bool SimRegistry::setValue(platform::RegistryKey key, std::string_view name,
 }
 
 void SimRegistry::closeKey(platform::RegistryKey key) {
+  const auto guard = world_.lock();
   keys_.erase(key.value);
 }
 

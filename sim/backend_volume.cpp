@@ -88,10 +88,12 @@ void PutChsFor(std::uint8_t* at, std::uint64_t lba) {
 }  // namespace
 
 std::uint32_t SimVolumeIo::logicalDriveMask() {
+  const auto guard = world_.lock();
   return world_.logicalDriveMask();
 }
 
 platform::DriveType SimVolumeIo::driveType(std::string_view rootPath) {
+  const auto guard = world_.lock();
   const char letter = LetterOfRoot(rootPath);
   if (world_.playerAtLetter(letter) >= 0) return platform::DriveType::Removable;
   if (const auto it = world_.hostDrives_.find(letter); it != world_.hostDrives_.end())
@@ -100,6 +102,7 @@ platform::DriveType SimVolumeIo::driveType(std::string_view rootPath) {
 }
 
 std::string SimVolumeIo::fileSystemName(std::string_view rootPath) {
+  const auto guard = world_.lock();
   const char letter = LetterOfRoot(rootPath);
   if (const int p = world_.playerAtLetter(letter); p >= 0)
     return world_.player(static_cast<std::size_t>(p)).fileSystemName();
@@ -109,6 +112,7 @@ std::string SimVolumeIo::fileSystemName(std::string_view rootPath) {
 }
 
 platform::Handle SimVolumeIo::openDevice(std::string_view path) {
+  const auto guard = world_.lock();
   const std::string upper = Upper(path);
   World::Target target{World::TargetKind::HostVolume, std::string(path)};
   bool found = false;
@@ -154,6 +158,7 @@ platform::Handle SimVolumeIo::openDevice(std::string_view path) {
 }
 
 void SimVolumeIo::closeHandle(platform::Handle handle) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   world_.transcript_.add(Event{.kind = EventKind::Close,
                                .time = world_.clock_.now(),
@@ -164,6 +169,7 @@ void SimVolumeIo::closeHandle(platform::Handle handle) {
 }
 
 bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_t> request) {
+  const auto guard = world_.lock();
   Event event{.kind = EventKind::Scsi, .time = world_.clock_.now()};
   World::Target* t = world_.target(handle);
   event.target = t ? t->path : "(no handle)";
@@ -251,6 +257,7 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
 }
 
 bool SimVolumeIo::lockVolume(platform::Handle handle) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   bool ok = t && t->kind != World::TargetKind::HidDevice &&
             (t->player < 0 || world_.livePlayer(*t)) && !world_.faults_.takeLockRefusal();
@@ -263,6 +270,7 @@ bool SimVolumeIo::lockVolume(platform::Handle handle) {
 }
 
 bool SimVolumeIo::unlockVolume(platform::Handle handle) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   bool ok = t && t->locked && (t->player < 0 || world_.livePlayer(*t)) &&
             !world_.faults_.takeUnlockRefusal();
@@ -275,6 +283,7 @@ bool SimVolumeIo::unlockVolume(platform::Handle handle) {
 }
 
 bool SimVolumeIo::dismountVolume(platform::Handle handle) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   bool ok = t && (t->player < 0 || world_.livePlayer(*t)) && !world_.faults_.takeDismountRefusal();
   world_.transcript_.add(Event{.kind = EventKind::Dismount,
@@ -285,6 +294,7 @@ bool SimVolumeIo::dismountVolume(platform::Handle handle) {
 }
 
 bool SimVolumeIo::driveGeometry(platform::Handle handle, platform::DiskGeometry& geometry) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   Player* p = t ? world_.livePlayer(*t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
@@ -309,6 +319,7 @@ bool SimVolumeIo::driveGeometry(platform::Handle handle, platform::DiskGeometry&
 }
 
 bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   Player* p = t ? world_.livePlayer(*t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
@@ -327,6 +338,7 @@ bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
 }
 
 bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::uint8_t> layout) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   Player* p = t ? world_.livePlayer(*t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
@@ -383,6 +395,7 @@ SimVolumeIo::Region SimVolumeIo::dataRegion(platform::Handle handle) {
 
 bool SimVolumeIo::readAt(platform::Handle handle, std::uint64_t offset,
                          std::span<std::uint8_t> out) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   const Region region = dataRegion(handle);
   const bool ok = region.drive && offset + out.size() <= region.length;
@@ -403,6 +416,7 @@ bool SimVolumeIo::readAt(platform::Handle handle, std::uint64_t offset,
 
 bool SimVolumeIo::writeAt(platform::Handle handle, std::uint64_t offset,
                           std::span<const std::uint8_t> bytes) {
+  const auto guard = world_.lock();
   World::Target* t = world_.target(handle);
   const Region region = dataRegion(handle);
   // The system lets raw writes reach a disk or volume only while it is

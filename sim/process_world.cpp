@@ -105,24 +105,29 @@ KX7FW_API int KX7FW_CALL kx7sim_firmware_folder(char* out, int size) {
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_player_count(void) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   return static_cast<int>(g_process.world->playerCount());
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_player_serial(char* out, int size) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   const int index = g_process.playerIndex(nullptr);
   return CopyOut(index < 0 ? "" : g_process.world->player(0).config.serial, out, size);
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_player_serial_at(int index, char* out, int size) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   if (index < 0 || static_cast<std::size_t>(index) >= g_process.world->playerCount()) return 0;
   return CopyOut(g_process.world->player(static_cast<std::size_t>(index)).config.serial, out, size);
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_transcript(char* out, int size) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   return CopyOut(g_process.world->transcript().toJsonLines(), out, size);
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_write_transcript(const char* path) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   if (Busy()) return kBusy;
   if (!path) return kFileError;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -132,6 +137,7 @@ KX7FW_API int KX7FW_CALL kx7sim_write_transcript(const char* path) {
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_export_drive(const char* serial, int tag, const char* path) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   if (Busy()) return kBusy;
   const int index = g_process.playerIndex(serial);
   if (index < 0 || tag < 0 || tag > 0xFF) return kRefused;
@@ -142,6 +148,7 @@ KX7FW_API int KX7FW_CALL kx7sim_export_drive(const char* serial, int tag, const 
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_export_data_drive(const char* serial, const char* path) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   if (Busy()) return kBusy;
   const int index = g_process.playerIndex(serial);
   if (index < 0 || !g_process.world->player(static_cast<std::size_t>(index)).dataDrive())
@@ -152,6 +159,7 @@ KX7FW_API int KX7FW_CALL kx7sim_export_data_drive(const char* serial, const char
 }
 
 KX7FW_API int KX7FW_CALL kx7sim_export_data_volume(const char* serial, const char* path) {
+  const auto guard = g_process.world->lock();  // the world may be busy on another thread
   if (Busy()) return kBusy;
   const int index = g_process.playerIndex(serial);
   if (index < 0 || !g_process.world->player(static_cast<std::size_t>(index)).dataDrive())

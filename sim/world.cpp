@@ -294,7 +294,9 @@ void World::runDue() {
 }
 
 void World::sleep(std::uint32_t milliseconds) {
+  // A real wait does not hold up the other threads' calls.
   if (realTime_) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  const auto guard = lock();
   // Changes due during the sleep happen at their own time.
   const std::uint64_t end = clock_.now() + milliseconds;
   for (auto next = nextDueTime(); next && *next <= end; next = nextDueTime()) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,13 @@ class World {
 
   // The platform interfaces, for a Library to be built on.
   platform::Services services();
+
+  // Every call through the platform interfaces holds this, so that threads
+  // of a host application may call the library at once (the library's own
+  // guard decides which of them proceed).
+  std::unique_lock<std::recursive_mutex> lock() const {
+    return std::unique_lock<std::recursive_mutex>(mutex_);
+  }
 
   VirtualClock& clock() { return clock_; }
   Transcript& transcript() { return transcript_; }
@@ -155,6 +163,7 @@ class World {
   std::vector<HidEntry> hidInterfaceList() const;
   std::vector<std::pair<std::string, std::string>> deviceList() const;
 
+  mutable std::recursive_mutex mutex_;
   VirtualClock clock_;
   Transcript transcript_;
   Faults faults_;
