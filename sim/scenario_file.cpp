@@ -41,7 +41,7 @@ struct PlayerSpec {
 };
 
 // Everything a file says, checked, before anything of the world changes.
-struct Spec {
+struct Described {
   std::string name;
   std::string description;
   OsPreset os = OsPreset::Windows7;
@@ -119,17 +119,17 @@ void ReadTimings(const Value& value, PlayerConfig& config) {
   if (auto v = o.get("rebootMs")) config.rebootDelayMs = Milliseconds(*v);
 }
 
-void ReadHost(const Value& value, Spec& spec, std::map<char, std::string>& letters) {
+void ReadHost(const Value& value, Described& described, std::map<char, std::string>& letters) {
   const Object o(value, {"os", "64bit", "modulePath", "drives", "files"});
   if (auto os = o.get("os"))
-    spec.os = static_cast<OsPreset>(os->choice({{"windows-2000", int(OsPreset::Windows2000)},
-                                                {"windows-xp", int(OsPreset::WindowsXP)},
-                                                {"server-2003", int(OsPreset::Server2003)},
-                                                {"vista", int(OsPreset::Vista)},
-                                                {"windows-7", int(OsPreset::Windows7)},
-                                                {"windows-10", int(OsPreset::Windows10)}}));
-  if (auto is64Bit = o.get("64bit")) spec.is64Bit = is64Bit->boolean();
-  if (auto modulePath = o.get("modulePath")) spec.modulePath = WindowsPath(*modulePath);
+    described.os = static_cast<OsPreset>(os->choice({{"windows-2000", int(OsPreset::Windows2000)},
+                                                     {"windows-xp", int(OsPreset::WindowsXP)},
+                                                     {"server-2003", int(OsPreset::Server2003)},
+                                                     {"vista", int(OsPreset::Vista)},
+                                                     {"windows-7", int(OsPreset::Windows7)},
+                                                     {"windows-10", int(OsPreset::Windows10)}}));
+  if (auto is64Bit = o.get("64bit")) described.is64Bit = is64Bit->boolean();
+  if (auto modulePath = o.get("modulePath")) described.modulePath = WindowsPath(*modulePath);
   if (auto drives = o.get("drives")) {
     std::set<char> given;
     for (const Value& item : drives->items()) {
@@ -150,7 +150,7 @@ void ReadHost(const Value& value, Spec& spec, std::map<char, std::string>& lette
                                  {"ramdisk", int(platform::DriveType::RamDisk)}}));
       std::string fileSystem = kFileSystems.at(type);
       if (auto fs = d.get("fileSystem")) fileSystem = fs->text();
-      spec.hostDrives.push_back({letter, type, fileSystem});
+      described.hostDrives.push_back({letter, type, fileSystem});
       letters[letter] = "a drive of the host";
     }
   }
@@ -158,13 +158,13 @@ void ReadHost(const Value& value, Spec& spec, std::map<char, std::string>& lette
     for (const auto& [path, content] : files->members()) {
       CheckWindowsPath(path, content);
       NeedHostDrive(content, path, letters);
-      spec.hostFiles.emplace_back(path, ReadContent(content));
+      described.hostFiles.emplace_back(path, ReadContent(content));
     }
   }
 }
 
 void ReadFirmware(const Value& value, const std::string& fileName,
-                  const std::map<char, std::string>& letters, Spec& spec) {
+                  const std::map<char, std::string>& letters, Described& described) {
   const Object o(value, {"folder", "files", "realFolder"});
   if (auto real = o.get("realFolder")) {
     if (o.has("folder") || o.has("files"))
@@ -175,22 +175,22 @@ void ReadFirmware(const Value& value, const std::string& fileName,
     folder = std::filesystem::absolute(folder, error).lexically_normal();
     if (error || !std::filesystem::is_directory(folder, error))
       real->refuse("no such folder on this machine: " + folder.string());
-    spec.firmwareFolder = folder.string();
-    if (spec.firmwareFolder.back() != '/') spec.firmwareFolder += '/';
-    spec.realFirmwareFolder = true;
+    described.firmwareFolder = folder.string();
+    if (described.firmwareFolder.back() != '/') described.firmwareFolder += '/';
+    described.realFirmwareFolder = true;
     return;
   }
-  spec.firmwareFolder = DefaultScenario::kFirmwareFolder;
+  described.firmwareFolder = DefaultScenario::kFirmwareFolder;
   if (auto folder = o.get("folder")) {
-    spec.firmwareFolder = WindowsPath(*folder);
-    NeedHostDrive(*folder, spec.firmwareFolder, letters);
-    if (spec.firmwareFolder.back() != '\\') spec.firmwareFolder += '\\';
+    described.firmwareFolder = WindowsPath(*folder);
+    NeedHostDrive(*folder, described.firmwareFolder, letters);
+    if (described.firmwareFolder.back() != '\\') described.firmwareFolder += '\\';
   }
   if (auto files = o.get("files")) {
     for (const auto& [name, content] : files->members()) {
       if (name.empty() || name.find_first_of("\\/:") != std::string::npos)
         content.refuse("not a file name");
-      spec.firmwareFiles.emplace_back(spec.firmwareFolder + name, ReadContent(content));
+      described.firmwareFiles.emplace_back(described.firmwareFolder + name, ReadContent(content));
     }
   }
 }
@@ -336,17 +336,17 @@ void TakeLetter(const Value& where, char letter, std::string owner,
   if (!added) where.refuse(std::string(1, letter) + ": is already " + it->second);
 }
 
-Spec ReadSpec(const scenario::Json& document, const std::string& fileName) {
+Described ReadDescription(const scenario::Json& document, const std::string& fileName) {
   const Value root(document, "");
   const Object o(root, {"name", "description", "host", "timings", "firmware", "players", "faults"});
-  Spec spec;
-  spec.name =
+  Described described;
+  described.name =
       o.has("name") ? o.get("name")->text() : std::filesystem::path(fileName).stem().string();
-  if (auto description = o.get("description")) spec.description = description->text();
+  if (auto description = o.get("description")) described.description = description->text();
 
   std::map<char, std::string> letters = {{'C', "a drive of the host"}};
-  if (auto host = o.get("host")) ReadHost(*host, spec, letters);
-  if (auto firmware = o.get("firmware")) ReadFirmware(*firmware, fileName, letters, spec);
+  if (auto host = o.get("host")) ReadHost(*host, described, letters);
+  if (auto firmware = o.get("firmware")) ReadFirmware(*firmware, fileName, letters, described);
 
   PlayerConfig base;
   if (auto timings = o.get("timings")) ReadTimings(*timings, base);
@@ -363,40 +363,40 @@ Spec ReadSpec(const scenario::Json& document, const std::string& fileName) {
         TakeLetter(Member(item, "updaterLetter"), updater,
                    "the updater letter of player " + player.config.serial, letters);
       serials.push_back(player.config.serial);
-      spec.players.push_back(std::move(player));
+      described.players.push_back(std::move(player));
     }
   }
   if (auto faults = o.get("faults"))
     for (const Value& item : faults->items())
-      spec.actions.push_back(scenario::ReadFault(item, serials));
-  return spec;
+      described.actions.push_back(scenario::ReadFault(item, serials));
+  return described;
 }
 
-void Apply(Spec& spec, World& world) {
-  world.setOs(spec.os);
-  world.set64Bit(spec.is64Bit);
-  if (spec.modulePath) world.setModulePath(*spec.modulePath);
-  for (const HostDrive& drive : spec.hostDrives)
+void Apply(Described& described, World& world) {
+  world.setOs(described.os);
+  world.set64Bit(described.is64Bit);
+  if (described.modulePath) world.setModulePath(*described.modulePath);
+  for (const HostDrive& drive : described.hostDrives)
     world.addHostDrive(drive.letter, drive.type, drive.fileSystem);
-  for (auto& [path, bytes] : spec.hostFiles) world.files().addFile(path, std::move(bytes));
-  if (!spec.realFirmwareFolder && !spec.firmwareFolder.empty())
-    world.files().addDirectory(spec.firmwareFolder);
-  for (auto& [path, bytes] : spec.firmwareFiles) world.files().addFile(path, std::move(bytes));
-  for (PlayerSpec& wanted : spec.players) {
+  for (auto& [path, bytes] : described.hostFiles) world.files().addFile(path, std::move(bytes));
+  if (!described.realFirmwareFolder && !described.firmwareFolder.empty())
+    world.files().addDirectory(described.firmwareFolder);
+  for (auto& [path, bytes] : described.firmwareFiles) world.files().addFile(path, std::move(bytes));
+  for (PlayerSpec& wanted : described.players) {
     Player& player = world.addPlayer(wanted.config);
     player.drives = std::move(wanted.drives);
     player.rootFiles = std::move(wanted.rootFiles);
   }
-  for (const auto& action : spec.actions) action(world);
+  for (const auto& action : described.actions) action(world);
 }
 
 }  // namespace
 
 bool LoadScenarioText(const std::string& text, const std::string& fileName, World& world,
                       ScenarioInfo& info, std::string& error) {
-  Spec spec;
+  Described described;
   try {
-    spec = ReadSpec(scenario::Parse(text), fileName);
+    described = ReadDescription(scenario::Parse(text), fileName);
   } catch (const scenario::SyntaxError& e) {
     error =
         fileName + ":" + std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.reason;
@@ -408,12 +408,12 @@ bool LoadScenarioText(const std::string& text, const std::string& fileName, Worl
     error = fileName + ": " + e.what();
     return false;
   }
-  Apply(spec, world);
+  Apply(described, world);
   info = ScenarioInfo{};
-  info.name = spec.name;
-  info.description = spec.description;
-  info.firmwareFolder = spec.firmwareFolder;
-  for (const PlayerSpec& player : spec.players) info.serials.push_back(player.config.serial);
+  info.name = described.name;
+  info.description = described.description;
+  info.firmwareFolder = described.firmwareFolder;
+  for (const PlayerSpec& player : described.players) info.serials.push_back(player.config.serial);
   return true;
 }
 
