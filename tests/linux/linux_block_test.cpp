@@ -31,6 +31,30 @@ using linux_backend::NodeOperation;
 
 constexpr std::uint64_t kDiskSize = 8 << 20;  // one whole 255 x 63 cylinder and a bit
 
+// The loop disk as the updater's: the real backend below, the simulated
+// player answering the commands sent on its handles, waits passing at once.
+struct LoopUpdater {
+  LoopUpdater(linux_backend::LinuxBackend& backend, char letter)
+      : player(Config()), volumes(backend.volumes(), player, letter), real(backend.services()) {
+    player.mode = sim::PlayerMode::Updater;
+    player.drives = sim::FactoryDrives(sim::BuildSbFile({}), {1, 1, 0}, {1, 1, 0});
+  }
+  static sim::PlayerConfig Config() {
+    sim::PlayerConfig config;
+    config.initialMode = sim::PlayerMode::Updater;
+    return config;
+  }
+  platform::Services Services() {
+    return {volumes,  real.devices, real.hid,    real.registry, real.shell,
+            real.com, real.files,   real.system, clock};
+  }
+
+  sim::Player player;
+  LoopPlayerVolumes volumes;
+  platform::Services real;
+  NoWaitClock clock;
+};
+
 class LoopDiskTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -244,16 +268,9 @@ TEST_F(LoopDiskTest, AMountedDiskIsNeitherLockedNorDismounted) {
 // disk: found by INQUIRY among the physical drives, locked, and written
 // through the session's handle - what formatting the data drive does.
 TEST_F(LoopDiskTest, TheLibraryTakesTheLoopDiskForTheUpdatersAndWritesIt) {
-  sim::PlayerConfig updater;
-  updater.initialMode = sim::PlayerMode::Updater;
-  sim::Player player(updater);
-  player.mode = sim::PlayerMode::Updater;
-  player.drives = sim::FactoryDrives(sim::BuildSbFile({}), {1, 1, 0}, {1, 1, 0});
-  LoopPlayerVolumes volumes(backend->volumes(), player, letter);
-  NoWaitClock clock;
-  const platform::Services s = backend->services();
-  const platform::Services services{volumes, s.devices, s.hid,    s.registry, s.shell,
-                                    s.com,   s.files,   s.system, clock};
+  LoopUpdater updater(*backend, letter);
+  const platform::Services services = updater.Services();
+  LoopPlayerVolumes& volumes = updater.volumes;
 
   DeviceSession session(services);
   ASSERT_TRUE(session.OpenUpdaterByPhysicalDrive());
@@ -279,16 +296,8 @@ TEST_F(LoopDiskTest, TheFormattedDataDrivePassesFsck) {
     GTEST_SKIP() << "this kernel does not read MBR partition tables (no partition nodes)";
   const auto fsck = FindTool("fsck.fat");
   if (!fsck) GTEST_SKIP() << "dosfstools is not installed";
-  sim::PlayerConfig updater;
-  updater.initialMode = sim::PlayerMode::Updater;
-  sim::Player player(updater);
-  player.mode = sim::PlayerMode::Updater;
-  player.drives = sim::FactoryDrives(sim::BuildSbFile({}), {1, 1, 0}, {1, 1, 0});
-  LoopPlayerVolumes volumes(backend->volumes(), player, letter);
-  NoWaitClock clock;
-  const platform::Services s = backend->services();
-  const platform::Services services{volumes, s.devices, s.hid,    s.registry, s.shell,
-                                    s.com,   s.files,   s.system, clock};
+  LoopUpdater updater(*backend, letter);
+  const platform::Services services = updater.Services();
 
   DeviceSession session(services);
   ASSERT_TRUE(session.OpenByDriveLetter(letter));
