@@ -65,6 +65,11 @@ int RunList(Context& c) {
                         : "no player in ROM recovery mode");
   c.report.Data()["players"] = list;
   c.report.Data()["romRecovery"] = recovery;
+  // A player the user may not open is no player to the library: say why.
+  if (const std::string problem = c.world.TakeAccessProblem(); !problem.empty()) {
+    c.report.Say(problem);
+    c.report.Data()["accessProblem"] = problem;
+  }
   return c.report.Done();
 }
 

@@ -245,6 +245,32 @@ TEST(Cli, UpdateAsJsonWithProgressEvents) {
   EXPECT_EQ(started.back(), "resetting the player");
 }
 
+// Files of the real machine, read through the simulated host.
+TEST(Cli, InspectTellsWhyAFileIsNoSbFile) {
+  const std::string folder = ::testing::TempDir() + "kx7fw-inspect-" + std::to_string(getpid());
+  std::filesystem::create_directories(folder);
+  struct Case {
+    const char* name;
+    std::string content;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"short.sb", std::string(60, 'x'),
+       "holds 60 bytes; an SB file starts with a header of at least 96 bytes"},
+      {"text.sb", std::string(200, 'x'),
+       "has \"xxxx\" at 0x14 where an SB file has \"STMP\" or \"RSRC\""},
+  };
+  for (const Case& c : cases) {
+    const std::string path = folder + "/" + c.name;
+    std::ofstream(path, std::ios::binary) << c.content;
+    const ToolOutput run = Kx7fw({"--sim", "--json", "inspect", path});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(run.Json()["reason"], c.reason);
+    EXPECT_EQ(run.Json()["valid"], false);
+  }
+  std::filesystem::remove_all(folder);
+}
+
 TEST(Cli, ListAndInfoAsJson) {
   const nlohmann::json list = Kx7fw({"--sim", "--json", "list"}).Json();
   ASSERT_EQ(list["players"].size(), 1u);
