@@ -115,7 +115,8 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view from, std::string_view 
 std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_view path,
                                                                    platform::OpenMode) {
   const std::string text(path);
-  if (world_.faults_.fileOpenFails(text)) return nullptr;
+  const Faults::FileOpenVerdict verdict = world_.faults_.onFileOpen(text);
+  if (verdict.fails) return nullptr;
   const Location where = Resolve(world_, path);
   std::shared_ptr<const std::vector<std::uint8_t>> bytes;
   if (where.player) {
@@ -127,7 +128,9 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
     bytes = world_.files_.shared(path);
     if (!bytes) return nullptr;
   }
-  const std::size_t size = bytes->size();
+  std::size_t size = bytes->size();
+  if (verdict.truncatedTo && *verdict.truncatedTo < size)
+    size = static_cast<std::size_t>(*verdict.truncatedTo);
   std::size_t readable = size;
   if (const auto shrunk = world_.faults_.shrunkSize(text); shrunk && *shrunk < readable)
     readable = static_cast<std::size_t>(*shrunk);
