@@ -182,6 +182,7 @@ std::vector<Row> NormalUpdateRows() {
       // A table without 0x60 (its entry's tag altered).
       row(open2, Altered("c0 05", 2, 37, "61"), 6, Held(N, O, O)),
       row(open2, NotDelivered("c0 12 02 08", 2), 0, kDone),
+      row(open2, CheckCondition("c0 12 02 08", 2), 0, kDone),
       row(open2, NotDelivered("c0 12 02 00", 2), 6, kUpdaterFree),
       // Drive 0x50 with sector size 0: erased and stamped, then refused.
       row(open2, CheckCondition("c0 12 02 00", 2), 6, Held(E, O, O)),

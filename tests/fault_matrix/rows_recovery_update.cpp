@@ -232,7 +232,9 @@ std::vector<Row> RecoveryUpdateRows() {
       row(reopen, NotDelivered("c0 00", 2), 10, kHeldWritten),
       // Whatever answers at E: now is not the updater: nothing is written.
       row(reopen, Altered("12", 4, 8, "4b6f7276616e6520 54657373696f204d69726c"), 10, kHeldWritten),
+      row(reopen, CheckCondition("12", 4), 10, kHeldWritten),
       row(reopen, NotDelivered("c0 05", 3), 10, kHeldWritten),
+      row(reopen, GoneAtCommand("c0 00", 2), 10, Gone(kHeldWritten)),
       row("format: lock E:", LocksRefused(10, 3), 10, kHeldWritten),
       row("format: first FAT", RawReadCorrupt(16896), 10, kHeldWritten),
       row("format: second FAT", GoneAt(Call::RawWrite, 5), 10, Gone(kHeldWritten)),
@@ -241,6 +243,8 @@ std::vector<Row> RecoveryUpdateRows() {
       row("format: dismount E:", DismountsRefused(9), 0, kDone),
       // The bootlet: nothing of it fails the rebuild.
       row("write the bootlet: load lba_nand_bootlet.sb", FileOpen(bootlet, 2), 0,
+          Drives(kDone, {N, N, N, E})),
+      row("write the bootlet: read lba_nand_bootlet.sb", FileOpen(bootlet, 3), 0,
           Drives(kDone, {N, N, N, E})),
       row("write the bootlet: erase", NotDelivered("c1 2f 06", 1), 0, Drives(kDone, {N, N, N, E})),
       row("write the bootlet: write", NotDelivered("c1 23 06", 1), 0, Drives(kDone, {N, N, N, E})),
