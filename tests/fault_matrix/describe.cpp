@@ -1,20 +1,20 @@
 #include "fault_matrix/describe.h"
 
+#include <cstdio>
 #include <sstream>
+#include <utility>
 
 namespace kx7::matrix {
 
 namespace {
 
-const char* Ordinal(std::uint32_t n) {
-  static thread_local std::string text;
+std::string Ordinal(std::uint32_t n) {
   const char* suffix = (n % 100 >= 11 && n % 100 <= 13) ? "th"
                        : n % 10 == 1                    ? "st"
                        : n % 10 == 2                    ? "nd"
                        : n % 10 == 3                    ? "rd"
                                                         : "th";
-  text = std::to_string(n) + suffix;
-  return text.c_str();
+  return std::to_string(n) + suffix;
 }
 
 // Paths in the firmware folder by their name alone.
