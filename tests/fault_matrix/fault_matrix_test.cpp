@@ -40,7 +40,9 @@ std::string RowName(const ::testing::TestParamInfo<std::size_t>& info) {
                                        "DoNormalUpdate", "DoRecoveryUpdate"};
   const Row& row = FaultMatrix().at(info.param);
   std::string name = kNames[static_cast<int>(row.operation)];
-  name += "_" + std::to_string(info.param) + "_";
+  name += '_';
+  name += std::to_string(info.param);
+  name += '_';
   for (char c : row.step + " " + DescribeFault(row.fault))
     if (std::isalnum(static_cast<unsigned char>(c))) name += c;
   return name;
