@@ -143,7 +143,8 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
                                                                    platform::OpenMode) {
   const auto guard = world_.lock();
   const std::string text(asked);
-  if (world_.faults_.fileOpenFails(text)) return nullptr;
+  const Faults::FileOpenVerdict verdict = world_.faults_.onFileOpen(text);
+  if (verdict.fails) return nullptr;
   if (IsRealPath(asked)) return OpenRealFile(asked, world_.faults_.shrunkSize(text));
   const std::string path = TrimmedPath(asked);
   if (asked.size() > kMaxPathChars || !IsNameablePath(path)) return nullptr;
@@ -158,7 +159,9 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
     bytes = world_.files_.shared(path);
     if (!bytes) return nullptr;
   }
-  const std::size_t size = bytes->size();
+  std::size_t size = bytes->size();
+  if (verdict.truncatedTo && *verdict.truncatedTo < size)
+    size = static_cast<std::size_t>(*verdict.truncatedTo);
   std::size_t readable = size;
   if (const auto shrunk = world_.faults_.shrunkSize(text); shrunk && *shrunk < readable)
     readable = static_cast<std::size_t>(*shrunk);

@@ -214,7 +214,8 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
   if (toPlayer && (!player || !player->answersScsi()))
     return finish("not-delivered", false, false);  // the device has left the bus
 
-  switch (world_.faults_.onScsi(cdb.data(), cdb.size())) {
+  Faults::AnswerEdit edit;
+  switch (world_.faults_.onScsi(cdb.data(), cdb.size(), &edit)) {
     case Faults::ScsiAction::NotDelivered:
       return finish("not-delivered", false, false);
     case Faults::ScsiAction::CheckCondition:
@@ -237,7 +238,12 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
     return finish("check-condition", true, false);
   }
 
+  // A short or altered answer: what the request brought is kept past the
+  // bytes the device moves.
+  std::vector<std::uint8_t> before;
+  if (edit.any() && view.dataIn) before.assign(data.begin(), data.end());
   const ScsiResult result = player->execute(cdb, view.dataIn == 1, data);
+  if (result.good && !before.empty()) edit.apply(data, before);
   // A drive whose reads come back altered.
   if (result.good && cdb[0] == 0xC0 && cdb[1] == 0x13) {
     if (const SimDrive* drive = player->driveByNumber(cdb[2])) {
@@ -251,7 +257,11 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
       }
     }
   }
-  const bool delivered = finish(result.good ? "good" : "check-condition", true, result.good);
+  const char* outcome = !result.good     ? "check-condition"
+                        : before.empty() ? "good"
+                        : edit.keep      ? "short"
+                                         : "altered";
+  const bool delivered = finish(outcome, true, result.good);
   world_.applyEffect(static_cast<std::size_t>(t->player), result.effect);
   return delivered;
 }
@@ -323,7 +333,7 @@ bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
   World::Target* t = world_.target(handle);
   Player* p = t ? world_.livePlayer(*t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
-  const bool ok = data != nullptr;
+  const bool ok = data != nullptr && !world_.faults_.deleteLayoutFails();
   if (ok) {
     // The partition table in the first sector goes; the boot code stays.
     const std::vector<std::uint8_t> none(64, 0);

@@ -6,24 +6,70 @@
 
 namespace kx7::sim {
 
+namespace {
+
+std::vector<std::uint8_t> Prefix(std::uint8_t opcode, std::optional<std::uint8_t> operation) {
+  std::vector<std::uint8_t> prefix{opcode};
+  if (operation) prefix.push_back(*operation);
+  return prefix;
+}
+
+}  // namespace
+
 void Faults::failScsi(std::uint8_t opcode, std::optional<std::uint8_t> operation, std::uint32_t nth,
                       std::uint32_t times) {
-  scsiRules_.push_back({opcode, operation, nth, times, ScsiAction::NotDelivered});
+  failScsiMatching(Prefix(opcode, operation), nth, times);
 }
 
 void Faults::rejectScsi(std::uint8_t opcode, std::optional<std::uint8_t> operation,
                         std::uint32_t nth, std::uint32_t times) {
-  scsiRules_.push_back({opcode, operation, nth, times, ScsiAction::CheckCondition});
+  rejectScsiMatching(Prefix(opcode, operation), nth, times);
 }
 
-Faults::ScsiAction Faults::onScsi(const std::uint8_t* cdb, std::size_t cdbLength) {
+void Faults::failScsiMatching(std::vector<std::uint8_t> cdbPrefix, std::uint32_t nth,
+                              std::uint32_t times) {
+  scsiRules_.push_back({std::move(cdbPrefix), nth, times, ScsiAction::NotDelivered, {}});
+}
+
+void Faults::rejectScsiMatching(std::vector<std::uint8_t> cdbPrefix, std::uint32_t nth,
+                                std::uint32_t times) {
+  scsiRules_.push_back({std::move(cdbPrefix), nth, times, ScsiAction::CheckCondition, {}});
+}
+
+void Faults::alterScsiAnswer(std::vector<std::uint8_t> cdbPrefix, std::uint32_t nth,
+                             std::uint32_t offset, std::vector<std::uint8_t> bytes) {
+  scsiRules_.push_back({std::move(cdbPrefix), nth, 1, ScsiAction::None,
+                        AnswerEdit{std::nullopt, offset, std::move(bytes)}});
+}
+
+void Faults::shortenScsiAnswer(std::vector<std::uint8_t> cdbPrefix, std::uint32_t nth,
+                               std::uint32_t keep) {
+  scsiRules_.push_back({std::move(cdbPrefix), nth, 1, ScsiAction::None, AnswerEdit{keep, 0, {}}});
+}
+
+void Faults::AnswerEdit::apply(std::span<std::uint8_t> answer,
+                               std::span<const std::uint8_t> before) const {
+  if (keep)
+    for (std::size_t i = *keep; i < answer.size() && i < before.size(); ++i) answer[i] = before[i];
+  for (std::size_t i = 0; i < bytes.size() && offset + i < answer.size(); ++i)
+    answer[offset + i] = bytes[i];
+}
+
+Faults::ScsiAction Faults::onScsi(const std::uint8_t* cdb, std::size_t cdbLength,
+                                  AnswerEdit* edit) {
   ScsiAction action = ScsiAction::None;
+  bool edited = false;
   for (ScsiRule& rule : scsiRules_) {
-    if (cdbLength < 1 || cdb[0] != rule.opcode) continue;
-    if (rule.operation && (cdbLength < 2 || cdb[1] != *rule.operation)) continue;
+    if (cdbLength < rule.prefix.size() || !std::equal(rule.prefix.begin(), rule.prefix.end(), cdb))
+      continue;
     const std::uint32_t seen = ++rule.seen;
     const bool fires = seen >= rule.nth && (rule.times == 0 || seen < rule.nth + rule.times);
-    if (fires && action == ScsiAction::None) action = rule.action;
+    if (!fires) continue;
+    if (action == ScsiAction::None) action = rule.action;
+    if (edit && !edited && rule.edit.any()) {
+      *edit = rule.edit;
+      edited = true;
+    }
   }
   return action;
 }
@@ -47,9 +93,16 @@ bool Faults::hidDetailFails(std::uint32_t index) const {
          hidDetailErrors_.end();
 }
 
-bool Faults::fileOpenFails(const std::string& path) const {
-  return std::any_of(fileOpenFails_.begin(), fileOpenFails_.end(),
-                     [&](const std::string& p) { return SamePath(p, path); });
+Faults::FileOpenVerdict Faults::onFileOpen(const std::string& path) {
+  FileOpenVerdict verdict;
+  for (FileRule& rule : fileRules_) {
+    if (!SamePath(rule.path, path) || ++rule.seen < rule.fromOpen) continue;
+    if (!rule.truncatedTo)
+      verdict.fails = true;
+    else if (!verdict.truncatedTo || *rule.truncatedTo < *verdict.truncatedTo)
+      verdict.truncatedTo = rule.truncatedTo;
+  }
+  return verdict;
 }
 
 std::optional<std::uint64_t> Faults::shrunkSize(const std::string& path) const {

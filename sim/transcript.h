@@ -44,7 +44,8 @@ struct Event {
   std::uint32_t timeout = 0;        // seconds (SCSI)
   std::uint64_t value = 0;          // ms, events, offset, cookie
   bool ok = true;                   // the call reported success
-  std::string outcome;              // SCSI: "good", "check-condition", "not-delivered"
+  std::string outcome;              // SCSI: "good", "check-condition", "not-delivered",
+                                    // "short" or "altered" (answered GOOD by a fault rule)
   std::vector<std::uint8_t> data;   // SCSI: a small payload sent to the device
 };
 
