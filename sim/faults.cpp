@@ -136,4 +136,38 @@ bool Faults::registryQueryFails(const std::string& name) const {
                      [&](const std::string& n) { return SameText(n, name); });
 }
 
+// Out of line: inlined into callers, GCC 12 takes these string moves for
+// out-of-bounds copies.
+void Faults::failFileOpen(std::string path, std::uint32_t fromOpen) {
+  fileRules_.push_back({std::move(path), fromOpen, std::nullopt});
+}
+
+void Faults::shrinkFile(std::string path, std::uint64_t bytes) {
+  shrunkFiles_.push_back({std::move(path), bytes});
+}
+
+void Faults::truncateFile(std::string path, std::uint64_t bytes, std::uint32_t fromOpen) {
+  fileRules_.push_back({std::move(path), fromOpen, bytes});
+}
+
+void Faults::failFileCopy(std::string destination) {
+  copyFails_.push_back(std::move(destination));
+}
+
+void Faults::failRegistryOpen(std::string pathFragment) {
+  regOpenFails_.push_back(std::move(pathFragment));
+}
+
+void Faults::failRegistryQuery(std::string valueName) {
+  regQueryFails_.push_back(std::move(valueName));
+}
+
+void Faults::failRegistryCreate(std::string pathFragment) {
+  regCreateFails_.push_back(std::move(pathFragment));
+}
+
+void Faults::failRegistryWrite(std::string pathFragment) {
+  regWriteFails_.push_back(std::move(pathFragment));
+}
+
 }  // namespace kx7::sim

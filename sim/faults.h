@@ -75,31 +75,19 @@ class Faults {
   // counted from now); reading it yields only `bytes` bytes although its
   // size says more (a file that shrank while open); from its nth open on it
   // holds only `bytes` bytes and says so (a file that shrank between opens).
-  void failFileOpen(std::string path, std::uint32_t fromOpen = 1) {
-    fileRules_.push_back({std::move(path), fromOpen, std::nullopt});
-  }
-  void shrinkFile(std::string path, std::uint64_t bytes) {
-    shrunkFiles_.push_back({std::move(path), bytes});
-  }
-  void truncateFile(std::string path, std::uint64_t bytes, std::uint32_t fromOpen) {
-    fileRules_.push_back({std::move(path), fromOpen, bytes});
-  }
-  void failFileCopy(std::string destination) { copyFails_.push_back(std::move(destination)); }
+  void failFileOpen(std::string path, std::uint32_t fromOpen = 1);
+  void shrinkFile(std::string path, std::uint64_t bytes);
+  void truncateFile(std::string path, std::uint64_t bytes, std::uint32_t fromOpen);
+  void failFileCopy(std::string destination);
 
   // Registry: opening a key whose path contains this text fails; reading a
   // value of this name fails.
-  void failRegistryOpen(std::string pathFragment) {
-    regOpenFails_.push_back(std::move(pathFragment));
-  }
-  void failRegistryQuery(std::string valueName) { regQueryFails_.push_back(std::move(valueName)); }
+  void failRegistryOpen(std::string pathFragment);
+  void failRegistryQuery(std::string valueName);
   // RegCreateKeyA of a path containing this text fails (RegOpenKeyExA still
   // works); writing any value under such a key fails (no rights to it).
-  void failRegistryCreate(std::string pathFragment) {
-    regCreateFails_.push_back(std::move(pathFragment));
-  }
-  void failRegistryWrite(std::string pathFragment) {
-    regWriteFails_.push_back(std::move(pathFragment));
-  }
+  void failRegistryCreate(std::string pathFragment);
+  void failRegistryWrite(std::string pathFragment);
   // SetupDiGetClassDevs for all devices fails with this error code.
   void failDeviceList(std::uint32_t error) { deviceListError_ = error; }
 
