@@ -155,4 +155,28 @@ Fault FileShrinks(std::string path, std::uint32_t bytes, std::uint32_t fromOpen)
 Fault Registry(FaultKind kind, std::string text);
 Fault FileCopy(std::string destination);
 
+// The queries a session sends as it opens a player's volume, after the
+// protocol version: INQUIRY and the media flag, whose zero answer (a CHECK
+// CONDITION moves no data) means no player or no media, then the chip, ROM,
+// media type and capacity queries, whose zero answers go unnoticed. Any of
+// them not delivered fails the open. `row(step, fault, result, left)` makes
+// a row of the caller's operation.
+template <typename MakeRow>
+std::vector<Row> OpenQueryRows(const MakeRow& row, const std::string& step, std::uint32_t nth,
+                               int failedResult, const Left& failed, int passedResult,
+                               const Left& passed) {
+  std::vector<Row> rows;
+  for (const std::string cdb : {"12", "c0 02 09", "c0 30", "c0 37", "c0 02 06", "25"}) {
+    const bool zerosFail = cdb == "12" || cdb == "c0 02 09";
+    rows.push_back(row(step, NotDelivered(cdb, nth), failedResult, failed));
+    rows.push_back(row(step, CheckCondition(cdb, nth), zerosFail ? failedResult : passedResult,
+                       zerosFail ? failed : passed));
+  }
+  return rows;
+}
+
+inline void Append(std::vector<Row>& rows, const std::vector<Row>& more) {
+  rows.insert(rows.end(), more.begin(), more.end());
+}
+
 }  // namespace kx7::matrix

@@ -33,46 +33,38 @@ std::vector<Row> DeviceListRows() {
         std::move(left)};
   };
   const Left gone = Gone({.record = "-"});
-  return {
+  std::vector<Row> rows = {
       row("count the players", {}, 1),
       row("open E:", NotDelivered("c0 00", 1), 0),
       row("open E:", CheckCondition("c0 00", 1), 1),
       row("open E:", Altered("c0 00", 1, 0, "02"), 0),
-      row("open E:", NotDelivered("12", 1), 0),
-      row("open E:", CheckCondition("12", 1), 0),
       row("open E:", Altered("12", 1, 0, "05"), 0),
       row("open E:", Altered("12", 1, 8, kUpdaterIdentity), 0),
       row("open E:", Short("12", 1, 27), 1),
       row("open E:", Short("12", 1, 26), 0),
-      row("open E:", NotDelivered("c0 02 09", 1), 0),
-      row("open E:", CheckCondition("c0 02 09", 1), 0),
-      row("open E:", NotDelivered("c0 30", 1), 0),
-      row("open E:", CheckCondition("c0 30", 1), 1),
-      row("open E:", NotDelivered("c0 37", 1), 0),
-      row("open E:", CheckCondition("c0 37", 1), 1),
-      row("open E:", NotDelivered("c0 02 06", 1), 0),
-      row("open E:", CheckCondition("c0 02 06", 1), 1),
-      row("open E:", NotDelivered("25", 1), 0),
-      row("open E:", CheckCondition("25", 1), 1),
-      row("open E:", NotDelivered("c0 05", 1), 0),
-      row("open E:", CheckCondition("c0 05", 1), 1),
-      row("open E:", Altered("c0 05", 1, 0, "0015"), 0),
-      row("open E:", Altered("c0 05", 1, 15, "0a"), 0),
-      row("open E:", Short("c0 05", 1, 35), 0),
-      row("open E:", NotDelivered("c0 12 00 08", 1), 1),
-      row("open E:", CheckCondition("c0 12 00 08", 1), 1),
-      row("open E:", NotDelivered("c0 12 00 00", 1), 0),
-      row("open E:", CheckCondition("c0 12 00 00", 1), 1),
-      row("open E:", NotDelivered("c0 12 06 00", 1), 0),
-      row("open E:", GoneAtCommand("c0 00", 1), 0, gone),
-      row("open E:", GoneAtCommand("c0 12 06 00", 1), 0, gone),
-      Row{Operation::MSCDeviceList,
-          Scenario::PlayerOnZ,
-          "count the players (player at Z:)",
-          {},
-          1,
-          {.record = "-"}},
   };
+  Append(rows, OpenQueryRows(row, "open E:", 1, 0, {.record = "-"}, 1, {.record = "-"}));
+  rows.insert(rows.end(), {
+                              row("open E:", NotDelivered("c0 05", 1), 0),
+                              row("open E:", CheckCondition("c0 05", 1), 1),
+                              row("open E:", Altered("c0 05", 1, 0, "0015"), 0),
+                              row("open E:", Altered("c0 05", 1, 15, "0a"), 0),
+                              row("open E:", Short("c0 05", 1, 35), 0),
+                              row("open E:", NotDelivered("c0 12 00 08", 1), 1),
+                              row("open E:", CheckCondition("c0 12 00 08", 1), 1),
+                              row("open E:", NotDelivered("c0 12 00 00", 1), 0),
+                              row("open E:", CheckCondition("c0 12 00 00", 1), 1),
+                              row("open E:", NotDelivered("c0 12 06 00", 1), 0),
+                              row("open E:", GoneAtCommand("c0 00", 1), 0, gone),
+                              row("open E:", GoneAtCommand("c0 12 06 00", 1), 0, gone),
+                              Row{Operation::MSCDeviceList,
+                                  Scenario::PlayerOnZ,
+                                  "count the players (player at Z:)",
+                                  {},
+                                  1,
+                                  {.record = "-"}},
+                          });
+  return rows;
 }
 
 std::vector<Row> DeviceInfoRows() {
@@ -112,34 +104,29 @@ std::vector<Row> DeviceInfoRows() {
       row("open E:", NotDelivered("c0 00", 1), 5, elsewhere),
       row("open E:", CheckCondition("c0 00", 1), 0, fine),
       row("open E:", Altered("c0 00", 1, 0, "02"), 0, shows("- E 1.01 37")),
-      row("open E:", NotDelivered("12", 1), 5, elsewhere),
-      row("open E:", CheckCondition("12", 1), 5, elsewhere),
       row("open E:", Altered("12", 1, 8, kUpdaterIdentity), 0, fine),
-      row("open E:", NotDelivered("c0 02 09", 1), 5, elsewhere),
-      row("open E:", CheckCondition("c0 02 09", 1), 5, elsewhere),
-      row("open E:", NotDelivered("c0 30", 1), 5, elsewhere),
-      row("open E:", CheckCondition("c0 30", 1), 0, fine),
-      row("open E:", NotDelivered("c0 37", 1), 5, elsewhere),
-      row("open E:", CheckCondition("c0 02 06", 1), 0, fine),
-      row("open E:", NotDelivered("25", 1), 5, elsewhere),
-      row("open E:", CheckCondition("25", 1), 0, fine),
-      row("open E:", NotDelivered("c0 05", 1), 5, elsewhere),
-      row("open E:", CheckCondition("c0 05", 1), 0, shows("MSC E - 37")),
-      row("open E:", NotDelivered("c0 12 02 08", 1), 0, shows("MSC E 0.00 37")),
-      row("open E:", CheckCondition("c0 12 02 08", 1), 0, shows("MSC E 0.00 37")),
-      row("open E:", NotDelivered("c0 12 00 00", 1), 5, elsewhere),
-      row("open E:", CheckCondition("c0 12 00 00", 1), 0, fine),
-      row("open E:", GoneAtCommand("c0 00", 1), 1, Gone(elsewhere)),
-      // The region: the serial found again for the letter, which counts the
-      // players (opening E: once more), then the backed-up PERSIST.BIN.
-      row("region lookup: count the players", NotDelivered("c0 00", 2), 0, noRegion),
-      row("region lookup: count the players", CheckCondition("12", 2), 0, noRegion),
-      row("region lookup: count the players", NotDelivered("c0 12 06 00", 2), 0, noRegion),
-      row("region lookup: count the players", GoneAtCommand("c0 00", 2), 0, Gone(noRegion)),
-      row("region lookup: serial of the player", Simple(FaultKind::DeviceList), 0, noRegion),
-      row("region lookup: read the backup", FileOpen(BackupFolder() + "\\PERSIST.BIN"), 0,
-          noRegion),
   };
+  Append(rows, OpenQueryRows(row, "open E:", 1, 5, elsewhere, 0, fine));
+  rows.insert(
+      rows.end(),
+      {
+          row("open E:", NotDelivered("c0 05", 1), 5, elsewhere),
+          row("open E:", CheckCondition("c0 05", 1), 0, shows("MSC E - 37")),
+          row("open E:", NotDelivered("c0 12 02 08", 1), 0, shows("MSC E 0.00 37")),
+          row("open E:", CheckCondition("c0 12 02 08", 1), 0, shows("MSC E 0.00 37")),
+          row("open E:", NotDelivered("c0 12 00 00", 1), 5, elsewhere),
+          row("open E:", CheckCondition("c0 12 00 00", 1), 0, fine),
+          row("open E:", GoneAtCommand("c0 00", 1), 1, Gone(elsewhere)),
+          // The region: the serial found again for the letter, which counts the
+          // players (opening E: once more), then the backed-up PERSIST.BIN.
+          row("region lookup: count the players", NotDelivered("c0 00", 2), 0, noRegion),
+          row("region lookup: count the players", CheckCondition("12", 2), 0, noRegion),
+          row("region lookup: count the players", NotDelivered("c0 12 06 00", 2), 0, noRegion),
+          row("region lookup: count the players", GoneAtCommand("c0 00", 2), 0, Gone(noRegion)),
+          row("region lookup: serial of the player", Simple(FaultKind::DeviceList), 0, noRegion),
+          row("region lookup: read the backup", FileOpen(BackupFolder() + "\\PERSIST.BIN"), 0,
+              noRegion),
+      });
 
   // A player in ROM recovery mode answers as "REC" while its HID device can
   // be found and its capabilities read; otherwise the letter its volume last

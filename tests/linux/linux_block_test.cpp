@@ -15,6 +15,7 @@
 
 #include "device/device_session.h"
 #include "firmware/data_drive_format.h"
+#include "layout_bytes.h"
 #include "loop_device.h"
 #include "loop_player.h"
 #include "platform/linux/linux_backend.h"
@@ -147,21 +148,9 @@ TEST_F(LoopDiskTest, GeometryIsThatOfARemovableDiskOfThisSize) {
 
 // The layout the library writes: one FAT partition from sector 63 to the
 // end of the last whole cylinder, the other slots cleared.
-std::vector<std::uint8_t> OnePartitionLayout() {
-  std::vector<std::uint8_t> layout(136);
-  PutLe32(&layout[0], 4);
-  PutLe64(&layout[8], 63 * 512);
-  PutLe64(&layout[16], (16065 - 63) * 512);
-  PutLe32(&layout[24], 63);
-  PutLe32(&layout[28], 1);
-  layout[32] = 6;
-  layout[34] = 1;
-  layout[35] = 1;
-  for (std::uint32_t slot = 1; slot < 4; ++slot) {
-    PutLe32(&layout[8 + 32 * slot + 20], slot + 1);
-    layout[8 + 32 * slot + 27] = 1;
-  }
-  return layout;
+// One partition from sector 63 to the end of the disk's single cylinder.
+std::array<std::uint8_t, 136> OnePartitionLayout() {
+  return SinglePartitionLayout(63, 1, 512);
 }
 
 TEST_F(LoopDiskTest, TheLayoutRewriteWritesThisTable) {

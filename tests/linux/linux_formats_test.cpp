@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/commands.h"
+#include "layout_bytes.h"
 #include "platform/linux/hid_descriptor.h"
 #include "platform/linux/mbr_layout.h"
 #include "platform/linux/mount_table.h"
@@ -20,6 +21,8 @@
 
 namespace kx7::linux_backend {
 namespace {
+
+using test::SinglePartitionLayout;
 
 std::vector<std::uint8_t> Built(CStDdiCmdBase& command) {
   EXPECT_TRUE(command.BuildRequest());
@@ -95,28 +98,6 @@ TEST(SgPassThroughTest, OnlyTransportTroubleMeansNotDelivered) {
     io.status = 0x02;  // CHECK CONDITION alone never fails a send
     EXPECT_EQ(ReachedDevice(io), c.delivered) << int(c.host) << " " << int(c.driver);
   }
-}
-
-// A DRIVE_LAYOUT_INFORMATION with one FAT partition from `first` to the end
-// of `cylinders` whole cylinders and the other slots cleared, as the library
-// writes it.
-std::array<std::uint8_t, 136> SinglePartitionLayout(std::uint32_t first, std::uint64_t cylinders,
-                                                    std::uint32_t sectorSize) {
-  std::array<std::uint8_t, 136> layout{};
-  PutLe32(&layout[0], 4);
-  const std::uint64_t start = std::uint64_t{first} * sectorSize;
-  PutLe64(&layout[8], start);
-  PutLe64(&layout[16], cylinders * 255 * 63 * sectorSize - start);
-  PutLe32(&layout[24], first);
-  PutLe32(&layout[28], 1);
-  layout[32] = 6;
-  layout[34] = 1;
-  layout[35] = 1;
-  for (std::uint32_t slot = 1; slot < 4; ++slot) {
-    PutLe32(&layout[8 + 32 * slot + 20], slot + 1);
-    layout[8 + 32 * slot + 27] = 1;
-  }
-  return layout;
 }
 
 TEST(MbrLayoutTest, TheLibrarysLayoutBecomesThisTable) {
