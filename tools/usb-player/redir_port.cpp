@@ -56,6 +56,7 @@ RedirPort::RedirPort(sim::Player& player, std::string socketPath, double delaySc
     : player_(player), path_(std::move(socketPath)), delayScale_(delayScale), scsi_(player),
       bot_(scsi_) {
   identity_ = IdentityFor(player_, player_.mode);
+  scsi_.log = stderr;
 }
 
 RedirPort::~RedirPort() {
@@ -256,7 +257,15 @@ void RedirPort::hideDevice() {
   flush();
 }
 
+void RedirPort::leaveSoon(Leaving why) {
+  // The host controller reports a completed transfer at its next frames; a
+  // disconnect before then would fail the command that caused it.
+  constexpr auto kStatusDelivery = std::chrono::milliseconds(100);
+  departure_.emplace(Clock::now() + kStatusDelivery, why);
+}
+
 void RedirPort::leave(Leaving why) {
+  departure_.reset();
   hideDevice();
   player_.mode = why == Leaving::Unplugged ? sim::PlayerMode::Unplugged : sim::PlayerMode::Restarting;
   ++player_.generation;
@@ -276,11 +285,13 @@ void RedirPort::arrive(sim::PlayerMode mode) {
 }
 
 std::optional<Clock::time_point> RedirPort::nextDue() const {
+  if (departure_) return departure_->first;
   if (!arrival_) return std::nullopt;
   return arrival_->first;
 }
 
 void RedirPort::runDue(Clock::time_point now) {
+  if (departure_ && now >= departure_->first) leave(departure_->second);
   if (arrival_ && now >= arrival_->first) {
     const sim::PlayerMode mode = arrival_->second;
     arrival_.reset();
@@ -435,11 +446,7 @@ void RedirPort::serviceBulkIn() {
              answer.bytes, answer.bytes.size());
     // A command that restarts the player: its status reached the host, the
     // device goes away.
-    if (const auto why = LeavingFor(bot_.takeEffect())) {
-      flush();
-      leave(*why);
-      return;
-    }
+    if (const auto why = LeavingFor(bot_.takeEffect())) leaveSoon(*why);
   }
 }
 
@@ -460,10 +467,7 @@ void RedirPort::InterruptPacket(void* priv, std::uint64_t id,
   }
   if (data) usbredirparser_free_packet_data(self.parser_, data);
   usbredirparser_send_interrupt_packet(self.parser_, id, &reply, nullptr, 0);
-  if (downloaded) {
-    self.flush();
-    self.leave(Leaving::UpdaterDownloaded);
-  }
+  if (downloaded) self.leaveSoon(Leaving::UpdaterDownloaded);
 }
 
 bool RedirPort::receiveHidBytes(std::span<const std::uint8_t> bytes, bool shortTransfer) {
@@ -507,8 +511,7 @@ void RedirPort::ControlPacket(void* priv, std::uint64_t id, usb_redir_control_pa
   }
   if (self.downloadedByControl_) {
     self.downloadedByControl_ = false;
-    self.flush();
-    self.leave(Leaving::UpdaterDownloaded);
+    self.leaveSoon(Leaving::UpdaterDownloaded);
   }
 }
 

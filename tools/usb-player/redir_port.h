@@ -50,6 +50,9 @@ class RedirPort {
 
   // --- For the control channel -------------------------------------------
   void leave(Leaving why);
+  // Leaves a little later, as a device does after the command that restarts
+  // it has completed.
+  void leaveSoon(Leaving why);
   sim::Player& player() { return player_; }
   ScsiTarget& scsi() { return scsi_; }
   const BulkOnly& transport() const { return bot_; }
@@ -129,6 +132,9 @@ class RedirPort {
   std::deque<PendingIn> pendingIns_;
   std::vector<std::uint8_t> hidReport_;
   std::optional<std::pair<Clock::time_point, sim::PlayerMode>> arrival_;
+  // A restart the last command began: the device leaves once the host has
+  // had time to see that command end.
+  std::optional<std::pair<Clock::time_point, Leaving>> departure_;
   std::uint64_t dropAtCommand_ = 0;
 };
 

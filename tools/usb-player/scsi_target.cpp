@@ -103,25 +103,43 @@ void ScsiTarget::noticeCapacity() {
 ScsiOutcome ScsiTarget::execute(std::span<const std::uint8_t> cdb, bool dataIn,
                                 std::span<std::uint8_t> data) {
   ++commands_;
+  const ScsiOutcome outcome = dispatch(cdb, dataIn, data);
+  if (log && (!outcome.good || outcome.phaseError)) {
+    std::fprintf(log, "%s: command %llu:", player_.config.serial.c_str(),
+                 static_cast<unsigned long long>(commands_));
+    for (std::uint8_t b : cdb) std::fprintf(log, " %02x", b);
+    if (outcome.phaseError)
+      std::fprintf(log, " (%s %zu bytes): phase error\n", dataIn ? "in" : "out", data.size());
+    else
+      std::fprintf(log, ": CHECK CONDITION %02x/%02x/%02x\n", sense_.key, sense_.asc, sense_.ascq);
+    std::fflush(log);
+  }
+  return outcome;
+}
+
+ScsiOutcome ScsiTarget::dispatch(std::span<const std::uint8_t> cdb, bool dataIn,
+                                 std::span<std::uint8_t> data) {
   if (cdb.empty()) return check(sense::kInvalidOpcode);
   const std::uint8_t opcode = cdb[0];
   if (opcode != kRequestSense) sense_ = sense::kNoSense;
-  if (unitAttention_ && !PassesUnitAttention(opcode)) {
-    const Sense attention = *unitAttention_;
-    unitAttention_.reset();
-    return check(attention);
-  }
-  if (NeedsMedium(opcode) && capacitySectors() == 0) return check(sense::kNoMedium);
-
   if (opcode == kVendorIn || opcode == kVendorOut) {
-    // The firmware decides; the transport only checks the host asked for
-    // the direction the operation code means.
+    // The firmware's own commands: it answers them whatever the medium and
+    // leaves a pending unit attention for the host's next standard command
+    // (the library on Windows sees no unit attention on them either). The
+    // transport only checks the host asked for the direction the operation
+    // code means.
     if ((opcode == kVendorIn) != dataIn && !data.empty()) return {.phaseError = true};
     const sim::ScsiResult result = player_.execute(cdb, opcode == kVendorIn, data);
     noticeCapacity();
     if (!result.good) return check(sense::kInvalidField);
     return {.moved = data.size(), .effect = result.effect};
   }
+  if (unitAttention_ && !PassesUnitAttention(opcode)) {
+    const Sense attention = *unitAttention_;
+    unitAttention_.reset();
+    return check(attention);
+  }
+  if (NeedsMedium(opcode) && capacitySectors() == 0) return check(sense::kNoMedium);
   return standard(cdb, dataIn, data);
 }
 

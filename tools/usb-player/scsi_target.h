@@ -6,6 +6,7 @@
 // attentions of a real device; the vendor commands go to the player model.
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 
@@ -49,6 +50,10 @@ class ScsiTarget {
  public:
   explicit ScsiTarget(sim::Player& player) : player_(player) {}
 
+  // Where each command that ends in CHECK CONDITION or a phase error is
+  // noted (CDB and sense), or null.
+  std::FILE* log = nullptr;
+
   // A fresh appearance on the bus: a power-on unit attention.
   void powerOn();
   // A USB reset restarts the device's logic as well.
@@ -68,6 +73,7 @@ class ScsiTarget {
   std::uint64_t capacitySectors() const;
   std::uint32_t blockLength() const;
   ScsiOutcome check(Sense sense);
+  ScsiOutcome dispatch(std::span<const std::uint8_t> cdb, bool dataIn, std::span<std::uint8_t> data);
   ScsiOutcome standard(std::span<const std::uint8_t> cdb, bool dataIn, std::span<std::uint8_t> data);
   ScsiOutcome readWrite(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
   ScsiOutcome modeSense(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
