@@ -160,11 +160,16 @@ std::string ControlChannel::execute(int client, const std::string& line) {
       else faults.readErrorFirst = a, faults.readErrorCount = b;
       return "ok";
     }
+    if (words[2] == "silent-medium-changes" && words.size() == 3) {
+      faults.silentMediumChanges = true;
+      return "ok";
+    }
     if (words[2] == "drop-after" && words.size() == 4 && Number(words[3], a) && a > 0) {
       port.dropAfterCommands(a);
       return "ok";
     }
-    return "error usage: fault PLAYER (write-error|read-error FIRST COUNT | drop-after N | clear)";
+    return "error usage: fault PLAYER (write-error|read-error FIRST COUNT | drop-after N | "
+           "silent-medium-changes | clear)";
   }
   return "error unknown command: " + line;
 }

@@ -35,8 +35,7 @@ void IgnoreFilter(void*, usbredirfilter_rule* rules, int) { free(rules); }
 void IgnoreStartBulkReceiving(void*, uint64_t, usb_redir_start_bulk_receiving_header*) {}
 void IgnoreStopBulkReceiving(void*, uint64_t, usb_redir_stop_bulk_receiving_header*) {}
 void IgnoreIso(void* priv, uint64_t, usb_redir_iso_packet_header*, uint8_t* data, int) {
-  (void)priv;
-  free(data);
+  if (data) usbredirparser_free_packet_data(static_cast<RedirPort*>(priv)->parser(), data);
 }
 
 constexpr std::uint8_t kRequestGetStatus = 0x00;
@@ -323,6 +322,8 @@ void RedirPort::Reset(void* priv) {
   self.bot_.reset();
   self.scsi_.reset();
   self.hidReport_.clear();
+  for (const PendingIn& in : self.pendingIns_)
+    self.sendBulk(in.id, in.endpoint, usb_redir_cancelled, {}, 0);
   self.pendingIns_.clear();
   self.configuration_ = 0;
 }

@@ -62,6 +62,7 @@ class RedirPort {
   // The player is pulled out after this many more SCSI commands (0: never).
   void dropAfterCommands(std::uint64_t count);
   const std::string& socketPath() const { return path_; }
+  usbredirparser* parser() { return parser_; }
 
  private:
   struct PendingIn {

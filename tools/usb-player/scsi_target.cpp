@@ -95,7 +95,7 @@ void ScsiTarget::noticeCapacity() {
   if (now == knownCapacity_) return;
   // A medium that went away is reported by NOT READY on the next access; one
   // that came back, or changed size, by a unit attention.
-  if (now != 0)
+  if (now != 0 && !faults.silentMediumChanges)
     unitAttention_ = knownCapacity_ != 0 ? sense::kCapacityChanged : sense::kMediumMayHaveChanged;
   knownCapacity_ = now;
 }

@@ -37,6 +37,9 @@ struct DiskFaults {
   std::uint64_t writeErrorFirst = 0, writeErrorCount = 0;
   // READ(10) touching these ends in MEDIUM ERROR.
   std::uint64_t readErrorFirst = 0, readErrorCount = 0;
+  // A device that reports no unit attention when its medium changes (many
+  // cheap ones), only the new capacity.
+  bool silentMediumChanges = false;
 };
 
 struct ScsiOutcome {
