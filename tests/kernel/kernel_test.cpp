@@ -140,6 +140,12 @@ class KernelTest : public ::testing::Test {
         "wait " + std::to_string(player) + " " + mode + " " + std::to_string(timeoutMs),
         timeoutMs + 5000);
   }
+  // Pulls a player out when the test leaves, however it leaves, so that the
+  // next test meets only its own.
+  struct Unplugged {
+    int player;
+    ~Unplugged() { machine->players.command("unplug " + std::to_string(player)); }
+  };
   // Plugs `player` in: without bootable firmware it comes up in its ROM's
   // recovery mode, which the guest sees as a hidraw node.
   void PlugInRomMode(int player) {
@@ -197,6 +203,7 @@ class KernelTest : public ::testing::Test {
   void RecoverFromRom(int player, const std::string& serial) {
     ASSERT_EQ(State(player)["mode"], "unplugged");
     const std::string before = State(player)["data-bytes"];
+    const Unplugged atTheEnd{player};
     ASSERT_NO_FATAL_FAILURE(PlugInRomMode(player));
     const CommandResult recover = Run("kx7fw --json recover /firmware/", true, 400);
     std::cout << "recovery: " << recover.seconds << " s\n";
@@ -218,7 +225,6 @@ class KernelTest : public ::testing::Test {
                   serial + ")1 /mnt/rebuilt && ls -la /mnt/rebuilt && umount /mnt/rebuilt")
                   .exitCode,
               0);
-    EXPECT_EQ(machine->players.command("unplug " + std::to_string(player)), "ok");
   }
 };
 
@@ -320,11 +326,11 @@ TEST_F(KernelTest, DISABLED_RecoveryWithUnitAttentionsRunsThroughHidraw) {
 // found"), so a recovery of a player whose media holds nothing ends with 5
 // before the re-allocation. Run it with --gtest_also_run_disabled_tests.
 TEST_F(KernelTest, DISABLED_RecoveryOfEmptyMediaFindsTheUpdatersDisk) {
+  const Unplugged atTheEnd{kEmptyPlayer};
   ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kEmptyPlayer));
   const CommandResult recover = Run("kx7fw --json recover /firmware/", true, 400);
   EXPECT_EQ(Result(recover).value("result", -1), 0);
   EXPECT_EQ(Await(kEmptyPlayer, "normal", 30000).rfind("ok", 0), 0u);
-  EXPECT_EQ(machine->players.command("unplug " + std::to_string(kEmptyPlayer)), "ok");
 }
 
 TEST_F(KernelTest, LibraryCommandCostAgainstBareSgIo) {
