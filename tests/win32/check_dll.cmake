@@ -17,6 +17,8 @@ set(system_dlls advapi32.dll hid.dll kernel32.dll msvcrt.dll ole32.dll setupapi.
 set(allowed ${kx7fw_xp_imports})
 if(dump MATCHES "file format pei-x86-64")
   list(APPEND allowed ${kx7fw_xp_imports_x64})
+else()
+  list(APPEND allowed ${kx7fw_xp_imports_x86})
 endif()
 
 string(REPLACE "\n" ";" lines "${dump}")

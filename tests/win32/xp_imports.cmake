@@ -17,6 +17,7 @@ set(kx7fw_xp_imports
   kernel32.dll!CopyFileA kernel32.dll!CreateDirectoryA kernel32.dll!CreateEventA
   kernel32.dll!CreateFileA kernel32.dll!CreateSemaphoreA kernel32.dll!DeleteCriticalSection
   kernel32.dll!DeviceIoControl kernel32.dll!DuplicateHandle kernel32.dll!EnterCriticalSection
+  kernel32.dll!FreeLibrary
   kernel32.dll!GetCurrentProcess kernel32.dll!GetCurrentProcessId kernel32.dll!GetCurrentThread
   kernel32.dll!GetCurrentThreadId kernel32.dll!GetDriveTypeA kernel32.dll!GetFileSizeEx
   kernel32.dll!GetHandleInformation kernel32.dll!GetLastError kernel32.dll!GetLogicalDrives
@@ -42,7 +43,7 @@ set(kx7fw_xp_imports
   msvcrt.dll!___lc_codepage_func msvcrt.dll!___mb_cur_max_func msvcrt.dll!__iob_func
   msvcrt.dll!_amsg_exit msvcrt.dll!_beginthreadex msvcrt.dll!_close msvcrt.dll!_endthreadex
   msvcrt.dll!_errno msvcrt.dll!_initterm msvcrt.dll!_lock msvcrt.dll!_read msvcrt.dll!_setjmp
-  msvcrt.dll!_strdup msvcrt.dll!_ultoa msvcrt.dll!_unlock msvcrt.dll!abort msvcrt.dll!calloc
+  msvcrt.dll!_strdup msvcrt.dll!_ultoa msvcrt.dll!_unlock msvcrt.dll!abort msvcrt.dll!atoi msvcrt.dll!calloc
   msvcrt.dll!exit msvcrt.dll!fprintf msvcrt.dll!fputc msvcrt.dll!fputs msvcrt.dll!free
   msvcrt.dll!fwrite msvcrt.dll!getenv msvcrt.dll!iswctype msvcrt.dll!localeconv
   msvcrt.dll!longjmp msvcrt.dll!malloc msvcrt.dll!memchr msvcrt.dll!memcmp msvcrt.dll!memcpy
@@ -57,3 +58,5 @@ set(kx7fw_xp_imports
 set(kx7fw_xp_imports_x64
   kernel32.dll!RtlCaptureContext kernel32.dll!RtlLookupFunctionEntry kernel32.dll!RtlUnwindEx
   kernel32.dll!RtlVirtualUnwind kernel32.dll!__C_specific_handler)
+# The 32-bit DLL's C runtime data and jumps (x86 only).
+set(kx7fw_xp_imports_x86 msvcrt.dll!__mb_cur_max msvcrt.dll!_iob msvcrt.dll!_setjmp3)
