@@ -119,9 +119,10 @@ static int Identify(const struct Exports* e, const char* mode, DeviceInfo* info)
     Say("%s: no player (GetDeviceInfo %d)\n", mode, result);
     return 0;
   }
-  Say("%s: GetDeviceInfo 0: mode %s, model %s, firmware %s, region %s, serial %s, drive %s\n", mode,
-      info->Mode, info->ModelCode, info->FirmwareVersion, info->RegionCode, info->Serial,
-      info->DriveLetterText);
+  Say("%s: %s DLL%s: GetDeviceInfo 0: mode %s, model %s, firmware %s, region %s, serial %s, "
+      "drive %s\n",
+      mode, Bits(), UnderWow64() ? " under WOW64" : "", info->Mode, info->ModelCode,
+      info->FirmwareVersion, info->RegionCode, info->Serial, info->DriveLetterText);
   return 1;
 }
 
