@@ -65,6 +65,7 @@ kx7fw_require() {
     return 0
   fi
   missing=$(kx7fw_missing "$@")
+  missing=${missing% }
   [ -n "$missing" ] || return 0
   if ! kx7fw_root; then
     echo "kx7fw: $what needs these packages, which are not installed: $missing" >&2
