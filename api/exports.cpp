@@ -11,6 +11,7 @@ namespace {
 
 template <typename Call>
 int Guarded(int failureCode, Call&& call) noexcept {
+  const kx7::ExportCall frame;
   try {
     return call(kx7::ProcessLibrary());
   } catch (...) {

@@ -40,6 +40,11 @@ class Library {
   int ChangeUSBMode();
   int ResetChipset();
 
+  // The library is being unloaded (FreeLibrary): the device a failed update
+  // still holds is let go by closing its handle, with no shell call, no
+  // registry access and no wait - this runs under the system's loader lock.
+  void ReleaseAtUnload();
+
   // Follows every later update step by step; null stops the reports. The
   // observer must outlive its use; the exports never set one.
   void SetProgressObserver(ProgressObserver* observer);
@@ -114,5 +119,21 @@ void InstallUserLocale();
 
 // The instance the exports use; provided by the build's backend.
 Library& ProcessLibrary();
+
+// Held for the length of each export call; the build's backend puts in
+// place what the calling thread needs while the library works (kx7fw.dll:
+// critical errors fail instead of asking the user) and restores it.
+class ExportCall {
+ public:
+  ExportCall() noexcept;
+  ~ExportCall();
+  ExportCall(const ExportCall&) = delete;
+  ExportCall& operator=(const ExportCall&) = delete;
+
+ private:
+  // What the Windows build restores; unused elsewhere.
+  [[maybe_unused]] std::uint32_t savedMode_ = 0;
+  [[maybe_unused]] bool threadMode_ = false;
+};
 
 }  // namespace kx7

@@ -68,6 +68,12 @@ DeviceSession* Library::FindUpdaterDevice(bool recordDriveLetter) {
   return currentDevice_.get();
 }
 
+void Library::ReleaseAtUnload() {
+  if (!currentDevice_) return;
+  currentDevice_->ReleaseAtUnload();
+  currentDevice_.reset();
+}
+
 void Library::ReleaseCurrentDevice() {
   if (!currentDevice_) return;
   if (currentDevice_->VolumeLocked) currentDevice_->UnlockVolume();

@@ -1,5 +1,6 @@
 // The commands that rewrite a player, lay out an image, or show both.
 #include <cstdio>
+#include <fstream>
 #include <functional>
 
 #include "cli/commands.h"
@@ -15,6 +16,22 @@ namespace {
 
 constexpr std::uint32_t kComebackPollMs = 1000;
 constexpr int kComebackTries = 30;
+
+// Whether the image holds what the plan lays down where a FAT driver looks
+// first: the master boot record, the boot sector at the partition's start
+// and, on FAT32, its backup copy.
+bool ImageHoldsPlan(const std::string& file, const CStSDisk& disk) {
+  std::ifstream in(file, std::ios::binary);
+  const auto holds = [&](std::uint64_t sector, const SectorBlock& expected) {
+    SectorBlock found{};
+    in.seekg(static_cast<std::streamoff>(sector * disk.SectorSize));
+    in.read(reinterpret_cast<char*>(found.data()), static_cast<std::streamsize>(found.size()));
+    return in.good() && found == expected;
+  };
+  const std::uint64_t start = disk.HiddenSectors();
+  return holds(0, disk.Mbr) && holds(start, disk.BootSector) &&
+         (disk.FatType != CStSDisk::Fat32 || holds(start + 6, disk.BootSector));
+}
 
 // Runs one library operation with the feedback following it.
 int Observed(Context& c, const std::function<int()>& operation) {
@@ -147,6 +164,13 @@ int RunFormatImage(Report& report, const ImageOptions& o) {
       !FormatDataDrive(writer, o.sectorSize, o.label, o.sectors))
     return report.Refused("the formatter failed");
   if (!world.exportDataDrive(0, o.file)) return report.Refused("cannot write " + o.file);
+  // Read back from the file itself: an image that would not mount is never
+  // called done.
+  if (!ImageHoldsPlan(o.file, disk)) {
+    std::remove(o.file.c_str());
+    return report.Failed("the image does not hold the planned boot sector; " + o.file +
+                         " was removed");
+  }
 
   const bool fat32 = disk.FatType == CStSDisk::Fat32;
   char line[200];

@@ -51,6 +51,10 @@ int Report::Failed(Operation operation, int result) {
   return Finish("failed", exit_code::kFailed, "", std::make_pair(operation, result));
 }
 
+int Report::Failed(const std::string& why) {
+  return Finish("failed", exit_code::kFailed, why, std::nullopt);
+}
+
 int Report::Refused(const std::string& why) {
   return Finish("refused", exit_code::kRefused, why, std::nullopt);
 }

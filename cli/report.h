@@ -31,6 +31,7 @@ class Report {
   int Done(const std::string& note = "");
   int Succeeded(Operation operation, int result);
   int Failed(Operation operation, int result);
+  int Failed(const std::string& why);
   int Refused(const std::string& why);
   // A library result that answers a question rather than reports success.
   int Answered(Operation operation, int result, const std::string& answer);

@@ -43,14 +43,12 @@ if(NOT KX7FW_WINE_LOADER OR NOT KX7FW_WINE64)
 endif()
 
 # Told here as well as by every 32-bit test: where the kernel cannot run
-# 32-bit programs, those tests report SKIPPED.
+# 32-bit programs, or 32-bit Wine is missing, those tests report SKIPPED.
 if(KX7FW_WINE_BITS EQUAL 32)
-  execute_process(COMMAND /lib/ld-linux.so.2 --version RESULT_VARIABLE status
-                  OUTPUT_QUIET ERROR_VARIABLE reason)
-  if(NOT status EQUAL 0)
-    string(STRIP "${status} ${reason}" reason)
-    message(STATUS "32-bit programs cannot run here (/lib/ld-linux.so.2: ${reason}): "
-                   "the Wine tests of this build will be skipped")
+  execute_process(COMMAND sh ${PROJECT_SOURCE_DIR}/tests/win32/wine32_missing.sh
+                  RESULT_VARIABLE status OUTPUT_VARIABLE reason OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(status EQUAL 0)
+    message(STATUS "${reason}: the Wine tests of this build will be skipped")
   endif()
 endif()
 
@@ -69,5 +67,5 @@ function(kx7fw_add_wine_test name)
   endif()
   add_test(NAME ${name} COMMAND ${KX7FW_WINE_RUN} $<TARGET_FILE:${arg_TARGET}> ${arg_ARGS})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine_prefix SKIP_RETURN_CODE 77
-                                          LABELS wine)
+                                          LABELS wine TIMEOUT ${KX7FW_TEST_TIMEOUT})
 endfunction()

@@ -17,11 +17,6 @@ if(TARGET kx7fw)
   target_include_directories(kx7fw INTERFACE $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
                                              $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   list(APPEND KX7FW_INSTALLED_LIBRARIES kx7fw)
-  set(KX7FW_PC_REQUIRES "")
-  set(KX7FW_PC_LIBS "-L\${libdir} -lkx7fw")
-else()
-  set(KX7FW_PC_REQUIRES "Requires: kx7fw-sim")
-  set(KX7FW_PC_LIBS "")
 endif()
 
 install(TARGETS ${KX7FW_INSTALLED_LIBRARIES} EXPORT kx7fwTargets
@@ -50,7 +45,13 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kx7fwConfig.cmake
 # The pkg-config files find the prefix from where they lie, so that the
 # installed tree can be moved.
 file(RELATIVE_PATH KX7FW_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-configure_file(cmake/kx7fw-sim.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kx7fw-sim.pc @ONLY)
-configure_file(cmake/kx7fw.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kx7fw.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kx7fw-sim.pc ${CMAKE_CURRENT_BINARY_DIR}/kx7fw.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# Without a backend for real players there is no kx7fw.pc: an application
+# that asks for kx7fw must never get the simulator.
+set(KX7FW_PC_FILES kx7fw-sim.pc)
+if(TARGET kx7fw)
+  list(APPEND KX7FW_PC_FILES kx7fw.pc)
+endif()
+foreach(file IN LISTS KX7FW_PC_FILES)
+  configure_file(cmake/${file}.in ${CMAKE_CURRENT_BINARY_DIR}/${file} @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${file} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -154,7 +154,7 @@ bool DeviceSession::VolumeControl(std::uint32_t code) {
 
 bool DeviceSession::LockVolume() {
   if (VolumeLocked) return true;
-  services_.shell.changeNotify(kMediaRemovedEvents, kNotifyFlags, RootPath());
+  NotifyShell(kMediaRemovedEvents);
   VolumeLocked = VolumeControl(kFsctlLockVolume);
   if (VolumeLocked) services_.clock.sleep(kAfterLockWaitMs);
   return VolumeLocked;
@@ -172,7 +172,22 @@ void DeviceSession::Close() {
   if (VolumeLocked) VolumeControl(kFsctlUnlockVolume);
   VolumeLocked = false;
   Io().closeHandle(VolumeHandle);
-  services_.shell.changeNotify(kMediaBackEvents, kNotifyFlags, RootPath());
+  NotifyShell(kMediaBackEvents);
+  ResetFields();
+}
+
+void DeviceSession::NotifyShell(std::uint32_t events) {
+  // A session on a physical drive (the system disk may be among those
+  // scanned) has no drive root to name: an empty path would tell the shell
+  // about nothing in particular.
+  if (DriveLetter == 0) return;
+  services_.shell.changeNotify(events, kNotifyFlags, RootPath());
+}
+
+void DeviceSession::ReleaseAtUnload() {
+  // The library is being unloaded under the loader lock: no unlock retries,
+  // no waits, no shell. Closing the handle releases the volume lock.
+  if (VolumeHandle.isOpen()) Io().closeHandle(VolumeHandle);
   ResetFields();
 }
 

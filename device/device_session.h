@@ -63,12 +63,16 @@ class DeviceSession {
   // is dropped without closing.
   bool ResetToRecovery();
 
+  // The library is being unloaded: the handle is closed (which releases a
+  // volume lock) with nothing else - no retries, waits or shell calls.
+  void ReleaseAtUnload();
+
   // The device is restarting: forget the handle without closing it, so the
   // next Close() finds nothing to do.
   void DropHandle() { VolumeHandle = platform::Handle::null(); }
 
   // The root path the shell notifications name: "X:\", or "" when the
-  // session has no drive letter.
+  // session has no drive letter (and then no notification is sent).
   std::string RootPath() const;
 
   const platform::Services& Services() const { return services_; }
@@ -92,6 +96,7 @@ class DeviceSession {
  private:
   bool OpenHandle(const std::string& path);
   void ResetFields();
+  void NotifyShell(std::uint32_t events);
 
   platform::Services services_;
 };

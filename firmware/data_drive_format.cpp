@@ -75,8 +75,11 @@ bool FormatDataDrive(SectorWriter& writer, std::uint32_t sectorSize, std::string
   if (!device->OpenUpdaterByPhysicalDrive() || !device->LockVolume()) return false;
   platform::DiskGeometry geometry;
   if (!device->Io().driveGeometry(device->VolumeHandle, geometry)) return false;
+  // The system's table holds exactly the partition the plan lays down.
   const std::uint32_t hidden = disk.HiddenSectors();
-  if (!WriteSinglePartitionLayout(device->Io(), device->VolumeHandle, geometry, hidden))
+  if (!GeometryHoldsPartition(geometry, sectorSize, hidden, disk.VolumeSectors()) ||
+      !WriteSinglePartitionLayout(device->Io(), device->VolumeHandle, geometry, hidden,
+                                  disk.VolumeSectors()))
     return false;
 
   std::uint32_t sector = 0;

@@ -79,9 +79,10 @@ platform::Handle HidRecoveryDevice::FindRecoveryHidDevice() {
         break;
     }
     const std::optional<std::string> path = set->devicePath(index);
-    // The search gives up on an interface it cannot read rather than
-    // guessing past it.
-    if (!path) return platform::Handle::invalid();
+    // Interfaces come and go while devices re-enumerate (the ROM appears
+    // just after the player left for recovery): one that vanished between
+    // enumeration and its detail is not the ROM's, so look on.
+    if (!path) continue;
     if (IsRecoveryDevicePath(*path)) return services_.hid.open(*path);
   }
 }

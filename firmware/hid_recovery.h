@@ -29,8 +29,9 @@ class HidRecoveryDevice {
   // can be used again.
   void Close();
   // Opens the first present HID interface whose path holds one of the two
-  // match strings. Null when none does; invalid when an interface's detail
-  // cannot be read or the open fails. The caller stores it in Handle.
+  // match strings; interfaces whose detail cannot be read are passed over.
+  // Null when none matches; invalid when the open fails. The caller stores
+  // it in Handle.
   platform::Handle FindRecoveryHidDevice();
   bool ReadCaps();
   // Sends the file of the "Updater" row: a command report, then data reports.

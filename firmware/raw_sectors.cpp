@@ -107,17 +107,16 @@ bool DismountVolume(const platform::Services& services, platform::Handle handle)
 }
 
 DriveLayout BuildSinglePartitionLayout(const platform::DiskGeometry& geometry,
-                                       std::uint32_t firstSector) {
+                                       std::uint32_t firstSector, std::uint32_t sectorCount) {
   DriveLayout layout{};
   PutLe32(&layout[0], 4);  // PartitionCount; Signature stays 0
   const std::uint64_t start = std::uint64_t{firstSector} * geometry.bytesPerSector;
-  const std::uint64_t diskBytes = geometry.cylinders * geometry.tracksPerCylinder *
-                                  geometry.sectorsPerTrack * geometry.bytesPerSector;
+  const std::uint64_t length = std::uint64_t{sectorCount} * geometry.bytesPerSector;
   for (std::uint32_t i = 0; i < 4; ++i) {
     std::uint8_t* entry = &layout[kLayoutEntriesAt + i * kLayoutEntrySize];
     if (i == 0) {
       PutLe64(entry + kEntryStartingOffset, start);
-      PutLe64(entry + kEntryPartitionLength, diskBytes > start ? diskBytes - start : 0);
+      PutLe64(entry + kEntryPartitionLength, length);
       PutLe32(entry + kEntryHiddenSectors, firstSector);
       entry[kEntryPartitionType] = kPartitionTypeFat16;
       entry[kEntryBootIndicator] = 0;
@@ -129,9 +128,29 @@ DriveLayout BuildSinglePartitionLayout(const platform::DiskGeometry& geometry,
   return layout;
 }
 
+// The system reports a removable disk as whole cylinders of its length,
+// rounded down, and checks a partition against the disk's real length: a
+// partition may run into the part cylinder the geometry leaves out, never
+// past it. A geometry of other sectors than planned, or of a disk that ends
+// a cylinder or more before the partition does, is not of the disk that was
+// planned (a stale or wrong report); a partition laid out on it would not
+// be the one the master boot record describes.
+bool GeometryHoldsPartition(const platform::DiskGeometry& geometry, std::uint32_t sectorSize,
+                            std::uint32_t firstSector, std::uint32_t sectorCount) {
+  if (geometry.bytesPerSector != sectorSize || sectorCount == 0) return false;
+  const std::uint64_t cylinder =
+      std::uint64_t{geometry.tracksPerCylinder} * geometry.sectorsPerTrack;
+  if (cylinder == 0) return false;
+  // The cylinder of the partition's last sector: one of the whole ones, or
+  // the part one after them.
+  const std::uint64_t last = std::uint64_t{firstSector} + sectorCount - 1;
+  return last / cylinder <= geometry.cylinders;
+}
+
 bool WriteSinglePartitionLayout(platform::VolumeIo& io, platform::Handle handle,
-                                const platform::DiskGeometry& geometry, std::uint32_t firstSector) {
-  const DriveLayout layout = BuildSinglePartitionLayout(geometry, firstSector);
+                                const platform::DiskGeometry& geometry, std::uint32_t firstSector,
+                                std::uint32_t sectorCount) {
+  const DriveLayout layout = BuildSinglePartitionLayout(geometry, firstSector, sectorCount);
   // Whatever the old table was, it is replaced.
   static_cast<void>(io.deleteDriveLayout(handle));
   return io.setDriveLayout(handle, layout);

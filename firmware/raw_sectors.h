@@ -63,13 +63,20 @@ bool WriteZeroSectorsWithHead(SectorWriter& writer, std::uint32_t count,
 // FSCTL_DISMOUNT_VOLUME, up to 10 tries 100 ms apart.
 bool DismountVolume(const platform::Services& services, platform::Handle handle);
 
-// The layout of a disk holding one partition that starts at `firstSector`
-// and runs to the end of the geometry's cylinders.
+// The layout of a disk holding one partition of `sectorCount` sectors from
+// `firstSector` on, in the geometry's sector size: the partition the
+// formatter's own master boot record describes, so that the system's view
+// of the disk and the disk's table agree.
 DriveLayout BuildSinglePartitionLayout(const platform::DiskGeometry& geometry,
-                                       std::uint32_t firstSector);
+                                       std::uint32_t firstSector, std::uint32_t sectorCount);
+// Whether the disk the system reports can hold that partition in sectors of
+// `sectorSize` bytes (see the definition for the rule).
+bool GeometryHoldsPartition(const platform::DiskGeometry& geometry, std::uint32_t sectorSize,
+                            std::uint32_t firstSector, std::uint32_t sectorCount);
 // Deletes the disk's layout (whatever that answers) and sets the one above;
 // true when the new table was written.
 bool WriteSinglePartitionLayout(platform::VolumeIo& io, platform::Handle handle,
-                                const platform::DiskGeometry& geometry, std::uint32_t firstSector);
+                                const platform::DiskGeometry& geometry, std::uint32_t firstSector,
+                                std::uint32_t sectorCount);
 
 }  // namespace kx7

@@ -251,8 +251,9 @@ bool CStSDisk::Plan(std::uint32_t sectorCount, std::uint32_t sectorSize, std::st
   SectorCount = sectorCount;
   SectorSize = sectorSize;
   VolumeLabel = std::string(label.substr(0, 11));
-  // FAT sectors are a power of two from 512 bytes; the BPB holds them in 16 bits.
-  if (sectorSize < 512 || sectorSize > 32768 || (sectorSize & (sectorSize - 1)) != 0) return false;
+  // FAT defines sectors of 512, 1024, 2048 and 4096 bytes; larger ones are
+  // mounted neither by Windows nor by mtools.
+  if (sectorSize < 512 || sectorSize > 4096 || (sectorSize & (sectorSize - 1)) != 0) return false;
 
   FatType = std::uint64_t{sectorCount} * sectorSize > (std::uint64_t{1} << 31) ? Fat32 : Fat16;
 

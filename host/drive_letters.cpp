@@ -91,8 +91,13 @@ std::string DosDevicesValueName(char letter) {
   return name;
 }
 
-HostFamily SelectHostFamily(platform::Registry& registry) {
-  OpenRegistryKey key(registry, RegistryRoot::LocalMachine, kCurrentVersionKey, access::kRead);
+// Windows 8 and later name neither family ("Windows 10 Pro"; Windows 11 too
+// says "Windows 10 ...") but keep the Vista/7 mounted-devices table; they
+// report a major version of 6 or more. Server 2003 (5.2) names neither and
+// stays without a result.
+HostFamily SelectHostFamily(const platform::Services& services) {
+  OpenRegistryKey key(services.registry, RegistryRoot::LocalMachine, kCurrentVersionKey,
+                      access::kRead);
   ValueBuffer buffer{};
   if (!key.query("ProductName", buffer)) return HostFamily::None;
   const std::string product = TextOf(buffer);
@@ -101,6 +106,7 @@ HostFamily SelectHostFamily(platform::Registry& registry) {
     return HostFamily::Windows2000XP;
   if (ContainsIgnoreCase(product, "Vista") || ContainsIgnoreCase(product, "Windows 7"))
     return HostFamily::Vista;
+  if (services.system.osVersion().major >= 6) return HostFamily::Vista;
   return HostFamily::None;
 }
 
@@ -162,7 +168,7 @@ char FindLetterVista(platform::Registry& registry, std::string_view serial) {
 }  // namespace
 
 char FindDriveLetterForSerial(const platform::Services& services, std::string_view serial) {
-  switch (SelectHostFamily(services.registry)) {
+  switch (SelectHostFamily(services)) {
     case HostFamily::Windows2000XP:
       return FindLetterXp(services.registry, serial);
     case HostFamily::Vista:
@@ -176,7 +182,7 @@ char FindDriveLetterForSerial(const platform::Services& services, std::string_vi
 std::optional<std::string> FindSerialForDriveLetter(const platform::Services& services,
                                                     char letter) {
   platform::Registry& registry = services.registry;
-  const HostFamily family = SelectHostFamily(registry);
+  const HostFamily family = SelectHostFamily(services);
   if (family == HostFamily::None) return std::nullopt;
 
   std::optional<std::string> narrowed;

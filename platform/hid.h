@@ -37,14 +37,15 @@ inline constexpr std::uint32_t kHidpStatusSuccess = 0x00110000;
 class HidTransport {
  public:
   virtual ~HidTransport() = default;
-  // CreateFileA for read and write, shared read and write, OPEN_EXISTING;
-  // Handle::invalid() when the open fails.
+  // CreateFileA for read and write, shared read and write, OPEN_EXISTING
+  // (on Windows for overlapped I/O); Handle::invalid() when the open fails.
   virtual Handle open(std::string_view devicePath) = 0;
   virtual void close(Handle handle) = 0;
   // HidD_GetPreparsedData, HidP_GetCaps, HidD_FreePreparsedData. False when
   // the preparsed data cannot be had; otherwise `status` is HidP_GetCaps's.
   virtual bool readCaps(Handle handle, HidCaps& caps, std::uint32_t& status) = 0;
-  // One synchronous WriteFile of the whole report.
+  // One WriteFile of the whole report. A report the device has not taken
+  // within the backend's time limit is a failed write.
   virtual bool writeReport(Handle handle, std::span<const std::uint8_t> report) = 0;
 };
 

@@ -118,7 +118,10 @@ platform::Handle SimVolumeIo::openDevice(std::string_view path) {
   bool found = false;
   if (upper.size() == 6 && upper.rfind("\\\\.\\", 0) == 0 && upper[5] == ':') {
     const char letter = upper[4];
-    if (const int p = world_.playerAtLetter(letter); p >= 0) {
+    const int p = world_.playerAtLetter(letter);
+    if (p >= 0 && !world_.player(static_cast<std::size_t>(p)).hasVolume()) {
+      // A disk whose table holds no partition has no volume to open.
+    } else if (p >= 0) {
       target.kind = World::TargetKind::PlayerVolume;
       target.player = p;
       target.generation = world_.player(static_cast<std::size_t>(p)).generation;
@@ -335,10 +338,12 @@ bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
   SimDrive* data = p ? p->dataDrive() : nullptr;
   const bool ok = data != nullptr && !world_.faults_.deleteLayoutFails();
   if (ok) {
-    // The partition table in the first sector goes; the boot code stays.
-    const std::vector<std::uint8_t> none(64, 0);
+    // The partition table and the boot signature go, the boot code stays:
+    // the disk is then one volume from its first sector.
+    const std::vector<std::uint8_t> none(66, 0);
     data->media.write(446, none);
     p->partition.reset();
+    p->partitioned = false;
   }
   world_.transcript_.add(Event{.kind = EventKind::DeleteLayout,
                                .time = world_.clock_.now(),
@@ -365,6 +370,7 @@ bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::u
     const std::uint64_t length = Le64At(layout, e + 8);
     const std::uint8_t type = layout[e + 24];
     if (type == 0 || length == 0) continue;
+    // The system refuses a partition that runs past the disk's end.
     ok = start % data->sectorSize == 0 && length % data->sectorSize == 0 &&
          start + length <= data->sizeBytes;
     if (!ok) break;
@@ -379,11 +385,12 @@ bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::u
   }
   if (ok) {
     // The system writes the new table into the disk's first sector and
-    // mounts the first partition as the volume.
+    // mounts the first partition as the volume; without one, there is none.
     table[64] = 0x55;
     table[65] = 0xAA;
     data->media.write(446, table);
     p->partition = mounted;
+    p->partitioned = true;
   }
   world_.transcript_.add(Event{.kind = EventKind::SetLayout,
                                .time = world_.clock_.now(),
@@ -400,6 +407,7 @@ SimVolumeIo::Region SimVolumeIo::dataRegion(platform::Handle handle) {
   if (!data) return {};
   if (t->kind == World::TargetKind::PlayerVolume && p->partition)
     return {data, p->partition->offset, p->partition->length, t->locked};
+  if (t->kind == World::TargetKind::PlayerVolume && !p->hasVolume()) return {};
   return {data, 0, data->sizeBytes, t->locked};
 }
 

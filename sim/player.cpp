@@ -152,6 +152,7 @@ std::string Player::fileSystemName() const {
   const SimDrive* data = dataDrive();
   if (!data) return "";
   if (factoryFileSystem) return config.fileSystem;
+  if (!hasVolume()) return "";
   // The boot sector at the start of the volume, as the host's FAT driver
   // would judge it before mounting.
   std::uint8_t boot[512];
@@ -162,6 +163,17 @@ std::string Player::fileSystemName() const {
   if (std::memcmp(&boot[54], "FAT16   ", 8) == 0 || std::memcmp(&boot[54], "FAT12   ", 8) == 0)
     return "FAT";
   return "";
+}
+
+bool Player::hasPartitionTable() const {
+  const SimDrive* data = dataDrive();
+  if (!data) return false;
+  std::uint8_t mbr[512];
+  data->media.read(0, mbr);
+  if (mbr[510] != 0x55 || mbr[511] != 0xAA) return false;
+  // A FAT boot sector (it starts with a jump) with no partition in its
+  // table is a file system over the whole disk.
+  return !((mbr[0] == 0xEB || mbr[0] == 0xE9) && !partitionInTable());
 }
 
 std::optional<Player::Partition> Player::partitionInTable() const {
@@ -179,7 +191,10 @@ std::optional<Player::Partition> Player::partitionInTable() const {
 
 void Player::readPartitionTable() {
   partition.reset();
-  if (!factoryFileSystem) partition = partitionInTable();
+  partitioned = false;
+  if (factoryFileSystem) return;
+  partitioned = hasPartitionTable();
+  partition = partitionInTable();
 }
 
 void Player::dropFileSystem() {

@@ -93,13 +93,19 @@ class Player {
   // read from the drive's own sectors.
   bool factoryFileSystem = true;
   // The partition the host mounts as the data drive's volume: where its
-  // first sector lies on the drive and how long it is. None: the volume is
-  // the whole drive.
+  // first sector lies on the drive and how long it is.
   struct Partition {
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
   };
   std::optional<Partition> partition;
+  // Whether the host takes the disk for a partitioned one. A disk without a
+  // partition table (erased, its layout deleted, or one file system from its
+  // first sector) is one volume, the whole disk; a table that holds no
+  // partition leaves the disk without a volume, as on Windows.
+  bool partitioned = false;
+  // Whether the host offers a volume at the player's letter.
+  bool hasVolume() const { return !partitioned || partition.has_value(); }
   // Optional raw logical-table answer: entries as the device reports them
   // (11 bytes each) and the count it announces.
   std::optional<std::pair<std::uint16_t, std::vector<std::uint8_t>>> logicalTableOverride;
@@ -124,7 +130,9 @@ class Player {
   // The volume's file system as the host names it ("FAT", "FAT32"), or ""
   // when the volume holds none the host would mount.
   std::string fileSystemName() const;
-  // The first partition the data drive's own partition table describes.
+  // Whether the data drive's first sector holds a partition table, and the
+  // first partition it describes.
+  bool hasPartitionTable() const;
   std::optional<Partition> partitionInTable() const;
   // Mounts what the partition table describes, as the host does when the
   // disk arrives.

@@ -74,6 +74,10 @@ kx7::Library& kx7::ProcessLibrary() {
   return *g_process.library;
 }
 
+// The simulated host asks nothing of the calling thread.
+kx7::ExportCall::ExportCall() noexcept = default;
+kx7::ExportCall::~ExportCall() = default;
+
 extern "C" {
 
 KX7FW_API int KX7FW_CALL kx7sim_reset(void) {

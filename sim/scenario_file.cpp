@@ -127,7 +127,9 @@ void ReadHost(const Value& value, Described& described, std::map<char, std::stri
                                                      {"server-2003", int(OsPreset::Server2003)},
                                                      {"vista", int(OsPreset::Vista)},
                                                      {"windows-7", int(OsPreset::Windows7)},
-                                                     {"windows-10", int(OsPreset::Windows10)}}));
+                                                     {"windows-8.1", int(OsPreset::Windows81)},
+                                                     {"windows-10", int(OsPreset::Windows10)},
+                                                     {"windows-11", int(OsPreset::Windows11)}}));
   if (auto is64Bit = o.get("64bit")) described.is64Bit = is64Bit->boolean();
   if (auto modulePath = o.get("modulePath")) described.modulePath = WindowsPath(*modulePath);
   if (auto drives = o.get("drives")) {

@@ -70,23 +70,47 @@ platform::Services World::services() {
 
 void World::setOs(OsPreset os) {
   struct Preset {
-    platform::OsVersion version;
+    platform::OsVersion version;  // as GetVersionExA tells an unmanifested process
     const char* productName;
+    const char* currentVersion;
+    const char* currentBuild;
+    // Windows 10 and 11 only: the true version, and the release name.
+    std::uint32_t majorVersionNumber;
+    const char* displayVersion;
   };
   static const std::map<OsPreset, Preset> kPresets = {
-      {OsPreset::Windows2000, {{5, 0}, "Microsoft Windows 2000"}},
-      {OsPreset::WindowsXP, {{5, 1}, "Microsoft Windows XP"}},
-      {OsPreset::Server2003, {{5, 2}, "Microsoft Windows Server 2003"}},
-      {OsPreset::Vista, {{6, 0}, "Windows Vista (TM) Ultimate"}},
-      {OsPreset::Windows7, {{6, 1}, "Windows 7 Professional"}},
-      // Without a manifest GetVersionExA reports 6.2 on later Windows.
-      {OsPreset::Windows10, {{6, 2}, "Windows 10 Pro"}},
+      {OsPreset::Windows2000, {{5, 0}, "Microsoft Windows 2000", "5.0", "2195", 0, nullptr}},
+      {OsPreset::WindowsXP, {{5, 1}, "Microsoft Windows XP", "5.1", "2600", 0, nullptr}},
+      {OsPreset::Server2003, {{5, 2}, "Microsoft Windows Server 2003", "5.2", "3790", 0, nullptr}},
+      {OsPreset::Vista, {{6, 0}, "Windows Vista (TM) Ultimate", "6.0", "6002", 0, nullptr}},
+      {OsPreset::Windows7, {{6, 1}, "Windows 7 Professional", "6.1", "7601", 0, nullptr}},
+      {OsPreset::Windows81, {{6, 2}, "Windows 8.1 Pro", "6.3", "9600", 0, nullptr}},
+      {OsPreset::Windows10, {{6, 2}, "Windows 10 Pro", "6.3", "19045", 10, "22H2"}},
+      // Windows 11 keeps the product name of 10; only the build tells them apart.
+      {OsPreset::Windows11, {{6, 2}, "Windows 10 Pro", "6.3", "22631", 10, "23H2"}},
   };
   const Preset& preset = kPresets.at(os);
   os_ = os;
   osVersion_ = preset.version;
-  registry_.setString(RegistryRoot::LocalMachine, reg_path::kCurrentVersion, "ProductName",
-                      preset.productName);
+  const auto at = [&](const char* name, const char* text) {
+    if (text)
+      registry_.setString(RegistryRoot::LocalMachine, reg_path::kCurrentVersion, name, text);
+    else
+      registry_.removeValue(RegistryRoot::LocalMachine, reg_path::kCurrentVersion, name);
+  };
+  at("ProductName", preset.productName);
+  at("CurrentVersion", preset.currentVersion);
+  at("CurrentBuild", preset.currentBuild);
+  at("CurrentBuildNumber", preset.currentBuild);
+  at("DisplayVersion", preset.displayVersion);
+  for (const char* name : {"CurrentMajorVersionNumber", "CurrentMinorVersionNumber"})
+    registry_.removeValue(RegistryRoot::LocalMachine, reg_path::kCurrentVersion, name);
+  if (preset.majorVersionNumber) {
+    registry_.setDword(RegistryRoot::LocalMachine, reg_path::kCurrentVersion,
+                       "CurrentMajorVersionNumber", preset.majorVersionNumber);
+    registry_.setDword(RegistryRoot::LocalMachine, reg_path::kCurrentVersion,
+                       "CurrentMinorVersionNumber", 0);
+  }
   registry_.createKey(RegistryRoot::LocalMachine, reg_path::kMountedDevices);
   registry_.createKey(RegistryRoot::CurrentUser, reg_path::kAutoplayHandlers);
   if (osVersion_.major >= 6 &&

@@ -21,8 +21,18 @@ namespace kx7::sim {
 
 class SimHostServices;
 
-// Windows versions the host can run, with what each reports of itself.
-enum class OsPreset { Windows2000, WindowsXP, Server2003, Vista, Windows7, Windows10 };
+// Windows versions the host can run, with what each reports of itself. From
+// Windows 8 on, a process without a compatibility manifest is told 6.2.
+enum class OsPreset {
+  Windows2000,
+  WindowsXP,
+  Server2003,
+  Vista,
+  Windows7,
+  Windows10,
+  Windows81,
+  Windows11,
+};
 
 // A simulated Windows host with its players. It implements every platform
 // interface in memory; the library cannot tell it from the real thing. All

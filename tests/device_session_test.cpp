@@ -416,13 +416,14 @@ TEST_F(DeviceSessionTest, PhysicalDriveScanStopsAtTheUpdaterAndKeepsTheTable) {
   EXPECT_EQ(session.Drives.FindByTag(0x50)->Version, (VersionTriple{2, 3, 14}));
   EXPECT_EQ(session.Drives.FindByTag(0x50)->SectorSize, 2048u);
 
+  // Physical drives (the system disk among them) have no root to name to
+  // the shell: closing them sends no notification.
   const std::string inquiry = ScsiLine("12 00 00 00 60 00");
   EXPECT_EQ(Transcript(),
             (std::vector<std::string>{
                 "close \\\\.\\E:", "notify 41020 1001 E:\\", "open \\\\.\\PhysicalDrive0", inquiry,
-                "close \\\\.\\PhysicalDrive0", "notify 41020 1001 ", "open \\\\.\\PhysicalDrive1",
-                inquiry, "close \\\\.\\PhysicalDrive1", "notify 41020 1001 ",
-                "open \\\\.\\PhysicalDrive2", inquiry}));
+                "close \\\\.\\PhysicalDrive0", "open \\\\.\\PhysicalDrive1", inquiry,
+                "close \\\\.\\PhysicalDrive1", "open \\\\.\\PhysicalDrive2", inquiry}));
 }
 
 TEST_F(DeviceSessionTest, PhysicalDriveScanWithoutUpdaterTriesAHundredDrives) {

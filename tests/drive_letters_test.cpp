@@ -106,20 +106,34 @@ TEST_P(BothFamiliesTest, SerialNeedsAPlayerTheDriveScanCounts) {
 
 INSTANTIATE_TEST_SUITE_P(Families, BothFamiliesTest,
                          ::testing::Values(OsPreset::Windows2000, OsPreset::WindowsXP,
-                                           OsPreset::Vista, OsPreset::Windows7),
+                                           OsPreset::Vista, OsPreset::Windows7, OsPreset::Windows81,
+                                           OsPreset::Windows10, OsPreset::Windows11),
                          OsPresetName);
 
 // --- OS family selection ------------------------------------------------------
 
-TEST_F(DriveLettersTest, LaterWindowsAndUnreadableProductNamesGiveNothing) {
-  // Server 2003 leaves the same traces as XP and Windows 10 the same as 7:
-  // a lookup that tried them would succeed.
-  for (OsPreset os : {OsPreset::Server2003, OsPreset::Windows10}) {
+TEST_F(DriveLettersTest, UnknownProductNamesGoByVersionAndUnreadableOnesGiveNothing) {
+  // Any name on 6.0 or later takes the Vista method; Server 2003 leaves the
+  // same traces as XP but names neither family and is not looked up.
+  struct Case {
+    OsPreset os;
+    const char* productName;
+    char letter;
+  };
+  for (const Case& c : {Case{OsPreset::Server2003, nullptr, 0},
+                        Case{OsPreset::Windows7, "Windows Server 2008 R2 Standard", 'E'},
+                        Case{OsPreset::Windows10, "Windows Server 2019 Datacenter", 'E'},
+                        Case{OsPreset::WindowsXP, "Windows Embedded", 0}}) {
     sim::World other;
-    other.setOs(os);
+    other.setOs(c.os);
     AddNormalPlayer(other, kSerialA, 'E');
-    EXPECT_EQ(FindDriveLetterForSerial(other.services(), kSerialA), 0);
-    EXPECT_EQ(FindSerialForDriveLetter(other.services(), 'E'), std::nullopt);
+    if (c.productName)
+      other.registry().setString(RegistryRoot::LocalMachine, sim::reg_path::kCurrentVersion,
+                                 "ProductName", c.productName);
+    SCOPED_TRACE(c.productName ? c.productName : "Server 2003");
+    EXPECT_EQ(FindDriveLetterForSerial(other.services(), kSerialA), c.letter);
+    EXPECT_EQ(FindSerialForDriveLetter(other.services(), 'E'),
+              c.letter ? std::optional<std::string>(kSerialA) : std::nullopt);
     EXPECT_EQ(other.openRegistryKeyCount(), 0u);
   }
 
@@ -304,7 +318,9 @@ TEST_F(DriveLettersTest, ClassifiesTheHostOs) {
                                          {OsPreset::Vista, false, 7},
                                          {OsPreset::Vista, true, 8},
                                          {OsPreset::Windows7, true, 10},
-                                         {OsPreset::Windows10, false, 10}}) {
+                                         {OsPreset::Windows81, true, 10},
+                                         {OsPreset::Windows10, false, 10},
+                                         {OsPreset::Windows11, true, 10}}) {
     sim::World host;
     host.setOs(c.os);
     host.set64Bit(c.is64Bit);

@@ -118,14 +118,15 @@ TEST_F(FormatTest, DismountThatNeverWorksGivesUpAfterTenTries) {
   EXPECT_TRUE(DismountVolume(world.services(), session.VolumeHandle));
 }
 
-TEST(SinglePartitionLayout, HoldsOnePartitionFromTheFirstSectorToTheLastCylinder) {
-  // 8 cylinders of 255 heads and 63 sectors, the partition from sector 63.
+TEST(SinglePartitionLayout, HoldsExactlyThePlannedPartition) {
+  // 8 cylinders of 255 heads and 63 sectors; the partition from sector 63,
+  // 130000 sectors long, into the part cylinder the geometry leaves out.
   const platform::DiskGeometry geometry{8, 11, 255, 63, 512};
-  const DriveLayout layout = BuildSinglePartitionLayout(geometry, 63);
+  const DriveLayout layout = BuildSinglePartitionLayout(geometry, 63, 130000);
   std::vector<std::uint8_t> expected(136, 0);
   const std::vector<std::uint8_t> head =
       Hex("04 00 00 00  00 00 00 00"                          // 4 entries, no signature
-          "00 7e 00 00 00 00 00 00  00 92 eb 03 00 00 00 00"  // 32256, 8 x 16065 x 512 - 32256
+          "00 7e 00 00 00 00 00 00  00 a0 f7 03 00 00 00 00"  // 63 x 512, 130000 x 512
           "3f 00 00 00  01 00 00 00  06 00 01 01 00 00 00 00"
           "00 00 00 00 00 00 00 00  00 00 00 00 00 00 00 00"
           "00 00 00 00  02 00 00 00  00 00 00 01 00 00 00 00");
@@ -135,6 +136,26 @@ TEST(SinglePartitionLayout, HoldsOnePartitionFromTheFirstSectorToTheLastCylinder
   expected[104 + 20] = 4;
   expected[104 + 27] = 1;
   EXPECT_EQ(std::vector<std::uint8_t>(layout.begin(), layout.end()), expected);
+}
+
+TEST(SinglePartitionLayout, TheReportedGeometryMustBeOfThePlannedDisk) {
+  struct Case {
+    const char* name;
+    platform::DiskGeometry geometry;
+    std::uint32_t sectorSize, first, count;
+    bool holds;
+  };
+  const Case cases[] = {
+      {"below one cylinder", {0, 11, 255, 63, 512}, 512, 63, 12000 - 63, true},
+      {"to the end of the part cylinder", {2, 11, 255, 63, 512}, 512, 63, 3 * 16065 - 63, true},
+      {"a sector past it", {2, 11, 255, 63, 512}, 512, 63, 3 * 16065 - 62, false},
+      {"other sectors than planned", {2, 11, 255, 63, 2048}, 512, 63, 20000, false},
+      {"no tracks", {2, 11, 0, 63, 512}, 512, 63, 20000, false},
+      {"an empty partition", {2, 11, 255, 63, 512}, 512, 63, 0, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(GeometryHoldsPartition(c.geometry, c.sectorSize, c.first, c.count), c.holds)
+        << c.name;
 }
 
 // The whole sequence on the wire: unlock the volume, reopen the disk, lay out
@@ -270,6 +291,33 @@ TEST_F(FormatTest, EveryFailingStepEndsTheFormat) {
   }
 }
 
+// A geometry of other sectors than the plan's is not of the disk planned:
+// the format stops before the layout, with nothing written.
+TEST_F(FormatTest, AGeometryOfAnotherDiskStopsTheFormatBeforeTheLayout) {
+  Attach(65536, 2048);
+  EXPECT_FALSE(Format(4 * 65536, 512));
+  EXPECT_EQ(Events(EventKind::Geometry).size(), 1u);
+  EXPECT_TRUE(Events(EventKind::SetLayout).empty());
+  EXPECT_TRUE(Writes().empty());
+}
+
+// As on Windows: a layout without a partition leaves the letter without a
+// volume; a partition past the disk's end is refused; a deleted layout
+// makes the disk one volume again.
+TEST_F(FormatTest, TheHostOffersNoVolumeWhereTheLayoutHoldsNoPartition) {
+  Attach(20000, 512);
+  DeviceSession disk(world.services());
+  ASSERT_TRUE(session.UnlockVolume());
+  session.Close();
+  ASSERT_TRUE(disk.OpenUpdaterByPhysicalDrive());
+  const platform::DiskGeometry geometry{1, 11, 255, 63, 512};
+  EXPECT_FALSE(WriteSinglePartitionLayout(disk.Io(), disk.VolumeHandle, geometry, 63, 20000));
+  ASSERT_TRUE(WriteSinglePartitionLayout(disk.Io(), disk.VolumeHandle, geometry, 63, 0));
+  EXPECT_FALSE(session.OpenByDriveLetter('E'));
+  EXPECT_TRUE(disk.Io().deleteDriveLayout(disk.VolumeHandle));
+  EXPECT_TRUE(session.OpenByDriveLetter('E'));
+}
+
 TEST_F(FormatTest, AnotherDeviceAtTheLetterIsNotWritten) {
   const std::uint32_t sectors = 131072;
   Attach(sectors, 512);
@@ -294,7 +342,7 @@ TEST_F(FormatTest, AnotherDeviceAtTheLetterIsNotWritten) {
 // Drives at the geometry and FAT type boundaries, formatted and handed to
 // fsck.fat and mtools.
 struct OracleCase {
-  const char* name;
+  std::string name;
   std::uint32_t sectors;
   std::uint32_t bps;
   const char* diskType;  // what mtools reads from the boot sector
@@ -314,6 +362,21 @@ TEST_P(FormatOracle, FsckAndMtoolsAcceptTheVolume) {
   ASSERT_TRUE(Format(c.sectors, c.bps, c.label));
   CStSDisk disk;
   ASSERT_TRUE(disk.Plan(c.sectors, c.bps, ""));
+
+  // The system mounts exactly the partition the master boot record holds.
+  ASSERT_TRUE(Player().partition);
+  EXPECT_EQ(Player().partition->offset, std::uint64_t{disk.HiddenSectors()} * c.bps);
+  EXPECT_EQ(Player().partition->length, std::uint64_t{disk.VolumeSectors()} * c.bps);
+  // Each FAT copy starts with the media and end-of-chain entries of its
+  // type (the outside tools let some of these bits pass).
+  const std::vector<std::uint8_t> fatHead =
+      disk.FatType == CStSDisk::Fat32 ? Hex("f8 ff ff 0f ff ff ff 0f ff ff ff 0f 00 00 00 00")
+                                      : Hex("f8 ff ff ff 00 00 00 00");
+  for (std::uint32_t copy = 0; copy < 2; ++copy) {
+    const std::uint64_t fat =
+        disk.HiddenSectors() + disk.ReservedSectors() + std::uint64_t{copy} * disk.FatSectors();
+    EXPECT_EQ(DiskBytes(fat * c.bps, fatHead.size()), fatHead) << "FAT " << copy + 1;
+  }
 
   const std::string folder =
       ::testing::TempDir() + "kx7fw-format-" + c.name + "-" + std::to_string(getpid());
@@ -370,7 +433,30 @@ INSTANTIATE_TEST_SUITE_P(
                       OracleCase{"Fat16Of2048ByteSectors", 262144, 2048, "FAT16   "},
                       OracleCase{"Fat16At2GiBOf2048ByteSectors", 1048576, 2048, "FAT16   "},
                       OracleCase{"Fat32Of2048ByteSectors", 2097152, 2048, "FAT32   "}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return info.param.name; });
+
+// Every sector size the planner takes, on drives just below, at and just
+// above one cylinder of 255 x 63 sectors (the geometry the system reports
+// for the smaller ones has no whole cylinder), and well below it.
+std::vector<OracleCase> AroundOneCylinder() {
+  std::vector<OracleCase> cases;
+  for (std::uint32_t bps : {512u, 1024u, 2048u, 4096u})
+    for (std::uint32_t sectors : {8000u, 16064u, 16065u, 16066u})
+      cases.push_back(
+          {std::to_string(sectors) + "Of" + std::to_string(bps), sectors, bps, "FAT16   "});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(OneCylinder, FormatOracle, ::testing::ValuesIn(AroundOneCylinder()),
+                         [](const auto& info) { return info.param.name; });
+
+// Sector sizes FAT does not define are refused before anything is written.
+TEST_F(FormatTest, SectorsLargerThan4096BytesAreRefused) {
+  Attach(16066, 8192);
+  for (std::uint32_t bps : {8192u, 16384u, 32768u}) EXPECT_FALSE(Format(16066, bps)) << bps;
+  EXPECT_TRUE(Writes().empty());
+  EXPECT_TRUE(Events(EventKind::SetLayout).empty());
+}
 
 }  // namespace
 }  // namespace kx7::test

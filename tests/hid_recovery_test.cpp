@@ -243,7 +243,7 @@ TEST_F(HidRecoveryTest, FindsTheRomPastOtherInterfacesAndEnumerationErrors) {
   EXPECT_EQ(opened[0].target, world.recoveryHidPath(0));
 }
 
-TEST_F(HidRecoveryTest, NullMeansNoDeviceAndInvalidMeansTheSearchBrokeOff) {
+TEST_F(HidRecoveryTest, NullMeansNoDeviceAndInvalidMeansTheOpenFailed) {
   struct Case {
     const char* what;
     bool rom;
@@ -256,8 +256,9 @@ TEST_F(HidRecoveryTest, NullMeansNoDeviceAndInvalidMeansTheSearchBrokeOff) {
       {"the ROM's interface fails to enumerate", true,
        [](sim::World& w) { w.faults().failHidEnumerationAt(2); }, false, 0},
       {"no interface set", true, [](sim::World& w) { w.faults().failHidInterfaceSet(); }, false, 0},
-      // An unreadable detail stops the search even though the ROM comes later.
-      {"detail unreadable", true, [](sim::World& w) { w.faults().failHidDetailAt(0); }, true, 0},
+      // The ROM's own interface vanished before its detail was read.
+      {"the ROM's detail unreadable", true, [](sim::World& w) { w.faults().failHidDetailAt(2); },
+       false, 0},
       {"open fails", true, [](sim::World& w) { w.faults().failHidOpen(); }, true, 1},
   };
   for (const Case& c : cases) {
@@ -275,6 +276,22 @@ TEST_F(HidRecoveryTest, NullMeansNoDeviceAndInvalidMeansTheSearchBrokeOff) {
     EXPECT_FALSE(device->ReadCaps());
     EXPECT_EQ(rig.Count(sim::EventKind::HidReport), 0u);
   }
+}
+
+// Devices re-enumerate while the player enters recovery: an interface that
+// is gone by the time its detail is read does not hide the ROM behind it.
+TEST_F(HidRecoveryTest, SearchPassesOverAVanishedInterface) {
+  Rig rig;
+  rig.AddRomPlayer();
+  rig.world.faults().failHidDetailAt(0);
+  rig.world.faults().failHidDetailAt(1);
+  const auto device = HidRecoveryDevice::Create(rig.world.services());
+  device->Handle = device->FindRecoveryHidDevice();
+  ASSERT_TRUE(device->Handle.isOpen());
+  const auto opened = rig.world.transcript().of(sim::EventKind::Open);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].target, rig.world.recoveryHidPath(0));
+  EXPECT_TRUE(device->ReadCaps());
 }
 
 // An interface set that fails at every index, as a broken one might.

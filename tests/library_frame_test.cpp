@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <latch>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -245,23 +246,47 @@ TEST(BusyGuard, RefusedGuardLeavesTheFlagToItsOwner) {
   EXPECT_TRUE(again.acquired());
 }
 
+// A latch on a mutex and a condition variable: std::latch of the mingw-w64
+// runtime now and then missed its wake-up under Wine, and the test hung.
+class Latch {
+ public:
+  explicit Latch(int count) : count_(count) {}
+  void CountDown() {
+    std::lock_guard lock(mutex_);
+    if (--count_ == 0) reached_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock lock(mutex_);
+    reached_.wait(lock, [&] { return count_ <= 0; });
+  }
+  void ArriveAndWait() {
+    CountDown();
+    Wait();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable reached_;
+  int count_;
+};
+
 TEST(BusyGuard, SecondThreadIsRefusedWhileTheFirstHoldsIt) {
   std::atomic<bool> flag{false};
-  std::latch held(1);
-  std::latch tried(1);
+  Latch held(1);
+  Latch tried(1);
   bool firstAcquired = false;
   bool secondAcquired = true;
   std::thread first([&] {
     BusyGuard guard(flag);
     firstAcquired = guard.acquired();
-    held.count_down();
-    tried.wait();  // hold until the other thread has tried
+    held.CountDown();
+    tried.Wait();  // hold until the other thread has tried
   });
   std::thread second([&] {
-    held.wait();
+    held.Wait();
     BusyGuard guard(flag);
     secondAcquired = guard.acquired();
-    tried.count_down();
+    tried.CountDown();
   });
   first.join();
   second.join();
@@ -318,11 +343,11 @@ TEST(BusyGuard, AtMostOneHolderUnderContention) {
   std::atomic<int> holders{0};
   std::atomic<int> mostHolders{0};
   std::atomic<int> acquisitions{0};
-  std::latch start(kThreads);
+  Latch start(kThreads);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
-      start.arrive_and_wait();
+      start.ArriveAndWait();
       for (int i = 0; i < kRounds; ++i) {
         BusyGuard guard(flag);
         if (!guard.acquired()) continue;

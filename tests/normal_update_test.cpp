@@ -271,6 +271,25 @@ TEST_F(NormalUpdateTest, FailedUpdateThenSuccessfulRetry) {
   EXPECT_EQ(library.CurrentDevice(), nullptr);
 }
 
+// Unloading the library after a failed update runs under the loader lock:
+// the held updater is let go by closing its handle and nothing else.
+TEST_F(NormalUpdateTest, UnloadAfterAFailedUpdateOnlyClosesTheHeldHandle) {
+  world.faults().corruptDriveRead(0x50, 100);
+  ASSERT_EQ(Update(), 7);
+  ASSERT_NE(library.CurrentDevice(), nullptr);
+  const platform::Handle held = library.CurrentDevice()->VolumeHandle;
+  world.transcript().clear();
+
+  library.ReleaseAtUnload();
+  const auto& events = world.transcript().events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, EventKind::Close);
+  EXPECT_EQ(events[0].value, held.value());
+  EXPECT_EQ(library.CurrentDevice(), nullptr);
+  library.ReleaseAtUnload();  // nothing held: nothing done
+  EXPECT_EQ(world.transcript().events().size(), 1u);
+}
+
 TEST_F(NormalUpdateTest, AutoPlayIsSuppressedOnlyWhileTheUpdateRuns) {
   std::uint32_t during = 99;
   std::size_t registeredDuring = 0;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <set>
 
+#include "firmware/sdisk.h"
 #include "kx7fw/kx7fw.h"
 #include "sim/sb_file.h"
 #include "sim/scenario.h"
@@ -238,6 +239,51 @@ TEST_F(RecoveryUpdateTest, FirmwareLargerThanTheOldDrivesGetsDrivesOfItsSize) {
     EXPECT_EQ(Player().driveByTag(tag)->media.read(0, big.size()), big);
   }
   EXPECT_EQ(library.NeedRecovery(DefaultScenario::kSerial, kFolder.c_str()), 1);
+}
+
+// A data drive smaller than one cylinder of 255 x 63 sectors (the system
+// reports no whole cylinder for it), of a size where one sector less would
+// be planned on another geometry: the drive holds the plan for its whole
+// capacity (READ CAPACITY's last block + 1), and the system mounts that
+// partition.
+TEST_F(RecoveryUpdateTest, ADataDriveBelowOneCylinderHoldsThePlanForItsSize) {
+  Player().config.mediaBytes = 10ull << 20;
+  PutPlayerIntoRecovery();
+  ASSERT_EQ(Recover(), 0);
+  LetPlayerSettle();
+  const sim::SimDrive& data = *Player().dataDrive();
+  const auto sectors = static_cast<std::uint32_t>(data.sizeBytes / data.sectorSize);
+  ASSERT_LT(sectors, 255u * 63u);
+  CStSDisk plan, oneLess;
+  ASSERT_TRUE(plan.Plan(sectors, data.sectorSize, ""));
+  ASSERT_TRUE(oneLess.Plan(sectors - 1, data.sectorSize, ""));
+  ASSERT_NE(plan.Mbr, oneLess.Mbr);
+  ASSERT_NE(plan.BootSector, oneLess.BootSector);
+
+  const auto at = [&](std::uint64_t sector) {
+    std::vector<std::uint8_t> bytes = data.media.read(sector * data.sectorSize, 512);
+    SectorBlock block{};
+    std::copy(bytes.begin(), bytes.end(), block.begin());
+    return block;
+  };
+  EXPECT_EQ(at(0), plan.Mbr);
+  EXPECT_EQ(at(plan.HiddenSectors()), plan.BootSector);
+  ASSERT_TRUE(Player().partition);
+  EXPECT_EQ(Player().partition->offset, std::uint64_t{plan.HiddenSectors()} * data.sectorSize);
+  EXPECT_EQ(Player().partition->length, std::uint64_t{plan.VolumeSectors()} * data.sectorSize);
+  EXPECT_EQ(Player().fileSystemName(), "FAT");
+  // The settings came back through the new file system.
+  EXPECT_EQ(Player().rootFiles["PERSIST.BIN"], *world.files().file(kBackup + "\\PERSIST.BIN"));
+
+  const auto fsck = FindTool("fsck.fat");
+  if (!fsck) GTEST_SKIP() << "dosfstools is not installed";
+  const std::string image =
+      ::testing::TempDir() + "kx7fw-small-recovered-" + std::to_string(getpid()) + ".img";
+  ASSERT_TRUE(world.exportDataVolume(0, image));
+  const FsckVerdict verdict = CheckWithFsck(*fsck, image);
+  std::filesystem::remove(image);
+  EXPECT_TRUE(verdict.exitCode == 0 || verdict.exitCode == 1) << verdict.output;
+  EXPECT_TRUE(verdict.complaints.empty()) << verdict.output;
 }
 
 TEST_F(RecoveryUpdateTest, WithoutABackupNothingIsRestored) {

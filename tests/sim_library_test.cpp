@@ -158,6 +158,43 @@ TEST_F(SimLibraryTest, ExportsTheDataDriveAndItsVolume) {
   EXPECT_EQ(kx7sim_export_data_volume("0000KX7T4A2C19F0", volume.c_str()), 2);
 }
 
+// Windows 8.1, 10 and 11 call themselves neither XP nor Vista/7, yet the
+// whole road runs on them as on Windows 7: the player is found, updated in
+// place, and after a recovery its backed-up settings come back.
+TEST_F(SimLibraryTest, EveryProcedureRunsOnLaterWindows) {
+  const auto OnHost = [&](const char* name, const std::string& os) {
+    std::ifstream in(kScenarios + "/" + name);
+    std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::size_t at = text.find("\"os\": \"");
+    const std::size_t end = text.find('"', at + 7);
+    text.replace(at + 7, end - at - 7, os);
+    const fs::path path = temp / (os + "-" + name);
+    std::ofstream(path) << text;
+    return kx7sim_load_scenario(path.c_str());
+  };
+  for (const std::string os : {"windows-8.1", "windows-10", "windows-11"}) {
+    SCOPED_TRACE(os);
+    ASSERT_EQ(OnHost("clean-update.json", os), 0);
+    char folder[260] = {};
+    kx7sim_firmware_folder(folder, sizeof folder);
+    DeviceInfo info{};
+    ASSERT_EQ(GetDeviceInfo("0000KX7T4A2C19F0", &info), 0);
+    EXPECT_STREQ(info.DriveLetterText, "E");
+    EXPECT_EQ(NeedRecovery("0000KX7T4A2C19F0", folder), 1);
+    ASSERT_EQ(DoNormalUpdate("0000KX7T4A2C19F0", folder), 0);
+
+    ASSERT_EQ(OnHost("rom-recovery.json", os), 0);
+    kx7sim_firmware_folder(folder, sizeof folder);
+    ASSERT_EQ(GetDeviceInfo("0000KX7T88D1E2A7", &info), 0);
+    EXPECT_STREQ(info.Mode, "REC");
+    ASSERT_EQ(DoRecoveryUpdate("", folder), 0);
+    ASSERT_EQ(kx7sim_advance_ms(5000), 0);
+    ASSERT_EQ(GetDeviceInfo("0000KX7T88D1E2A7", &info), 0);
+    EXPECT_STREQ(info.FirmwareVersion, "2.03");
+    EXPECT_STREQ(info.RegionCode, "93");  // the settings the host kept
+  }
+}
+
 TEST_F(SimLibraryTest, RealTimeMakesWaitsLast) {
   using Clock = std::chrono::steady_clock;
   ASSERT_EQ(kx7sim_set_real_time(1), 0);

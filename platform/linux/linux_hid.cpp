@@ -82,6 +82,10 @@ bool LinuxHid::readCaps(platform::Handle handle, platform::HidCaps& caps, std::u
 bool LinuxHid::writeReport(platform::Handle handle, std::span<const std::uint8_t> report) {
   const auto open = find(handle);
   if (!open || report.empty()) return false;
+  // No time limit of our own: usbhid sends the report as an interrupt
+  // transfer (or a SET_REPORT control request) with the USB core's 5-second
+  // limit, so a ROM that stops taking reports fails the write with
+  // ETIMEDOUT. (POLLOUT would not bound it: hidraw is always writable.)
   ssize_t written;
   do {
     written = ::write(open->fd, report.data(), report.size());

@@ -80,6 +80,18 @@ std::string FileSystemNameOf(const std::string& node) {
   return "";
 }
 
+// Whether the disk's first sector is a partition table that lists no
+// partition.
+bool PartitionTableWithoutVolume(int diskFd) {
+  int sectorSize = 0;
+  if (ioctl(diskFd, BLKSSZGET, &sectorSize) != 0 || sectorSize < static_cast<int>(kMbrLength))
+    return false;
+  std::array<std::uint8_t, kMbrLength> mbr{};
+  const auto bytesPerSector = static_cast<std::uint32_t>(sectorSize);
+  return ReadFully(diskFd, 0, mbr) && HoldsPartitionTable(mbr, bytesPerSector) &&
+         PartitionsInTable(mbr, bytesPerSector).empty();
+}
+
 bool UdevRunning() {
   return access("/run/udev/control", F_OK) == 0;
 }
@@ -155,8 +167,6 @@ platform::Handle LinuxVolumes::openDevice(std::string_view path) {
   // Without a generic node, SG_IO goes to the block node; the kernel then
   // passes only the commands it deems safe for a user.
   open->sgNode = disk->sgNode.empty() ? disk->blockNode : disk->sgNode;
-  const PartitionInfo* volume = physical ? nullptr : VolumePartition(*disk);
-  open->ioNode = volume ? volume->node : disk->blockNode;
 
   const auto openNode = [&](const std::string& node, int& fd) {
     fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
@@ -165,9 +175,18 @@ platform::Handle LinuxVolumes::openDevice(std::string_view path) {
   };
   if (!openNode(open->diskNode, open->diskFd)) return platform::Handle::invalid();
   if (!openNode(open->sgNode, open->sgFd)) return platform::Handle::invalid();
+  // The volume: the first partition, or the whole disk when it has no
+  // partition table. A table without a partition leaves no volume: the
+  // handle still carries commands, but positioned I/O on it fails, as it
+  // would on Windows, rather than reach the whole disk.
+  const PartitionInfo* volume = physical ? nullptr : VolumePartition(*disk);
+  if (volume)
+    open->ioNode = volume->node;
+  else if (physical || !PartitionTableWithoutVolume(open->diskFd))
+    open->ioNode = disk->blockNode;
   if (open->ioNode == open->diskNode)
     open->ioFd = open->diskFd;
-  else if (!openNode(open->ioNode, open->ioFd))
+  else if (!open->ioNode.empty() && !openNode(open->ioNode, open->ioFd))
     return platform::Handle::invalid();
 
   std::lock_guard lock(mutex_);
@@ -246,7 +265,7 @@ bool LinuxVolumes::unlockVolume(platform::Handle handle) {
 
 bool LinuxVolumes::dismountVolume(platform::Handle handle) {
   const auto open = find(handle);
-  if (!open || refuseWhileMounted(*open)) return false;
+  if (!open || open->ioFd < 0 || refuseWhileMounted(*open)) return false;
   // Nothing of ours is mounted on it; what was written goes to the device.
   return fsync(open->ioFd) == 0 || errno == EINVAL;
 }
@@ -349,7 +368,7 @@ bool LinuxVolumes::setDriveLayout(platform::Handle handle, std::span<const std::
 bool LinuxVolumes::readAt(platform::Handle handle, std::uint64_t offset,
                           std::span<std::uint8_t> out) {
   const auto open = find(handle);
-  if (!open) return false;
+  if (!open || open->ioFd < 0) return false;
   if (ReadFully(open->ioFd, offset, out)) return true;
   failures_.record(open->ioNode, errno, NodeOperation::Command);
   return false;
@@ -358,7 +377,7 @@ bool LinuxVolumes::readAt(platform::Handle handle, std::uint64_t offset,
 bool LinuxVolumes::writeAt(platform::Handle handle, std::uint64_t offset,
                            std::span<const std::uint8_t> data) {
   const auto open = find(handle);
-  if (!open) return false;
+  if (!open || open->ioFd < 0) return false;
   if (WriteFully(open->ioFd, offset, data)) return true;
   failures_.record(open->ioNode, errno, NodeOperation::Command);
   return false;

@@ -103,6 +103,18 @@ void ClearDriveLayout(std::span<std::uint8_t> mbr) {
   std::fill(mbr.begin() + kOffTable, mbr.begin() + kMbrLength, 0);
 }
 
+bool HoldsPartitionTable(std::span<const std::uint8_t> mbr, std::uint32_t sectorSize) {
+  if (mbr.size() < kMbrLength || mbr[kOffBootSignature] != 0x55 ||
+      mbr[kOffBootSignature + 1] != 0xAA)
+    return false;
+  for (std::size_t slot = 0; slot < kSlots; ++slot) {
+    const std::uint8_t flag = mbr[kOffTable + slot * kEntryLength];
+    if (flag != 0 && flag != 0x80) return false;
+  }
+  const bool jumps = mbr[0] == 0xEB || mbr[0] == 0xE9;
+  return !jumps || !PartitionsInTable(mbr, sectorSize).empty();
+}
+
 std::vector<MbrPartition> PartitionsInTable(std::span<const std::uint8_t> mbr,
                                             std::uint32_t sectorSize) {
   std::vector<MbrPartition> partitions;

@@ -40,6 +40,12 @@ bool ApplyDriveLayout(std::span<const std::uint8_t> layout, std::uint32_t sector
 // Deleting the layout: the four entries and the boot signature are cleared.
 void ClearDriveLayout(std::span<std::uint8_t> mbr);
 
+// Whether a disk's first sector is a partition table, as the kernel reads
+// it: the boot signature, boot flags of 0 or 0x80, and not a FAT boot sector
+// (a file system over the whole disk) that lists no partition. A table may
+// hold no partition at all.
+bool HoldsPartitionTable(std::span<const std::uint8_t> mbr, std::uint32_t sectorSize);
+
 // The partitions a table holds; none without the boot signature.
 std::vector<MbrPartition> PartitionsInTable(std::span<const std::uint8_t> mbr,
                                             std::uint32_t sectorSize);

@@ -11,3 +11,7 @@ kx7::Library g_library(g_backend.services());
 kx7::Library& kx7::ProcessLibrary() {
   return g_library;
 }
+
+// A Linux thread has nothing to set up for a call.
+kx7::ExportCall::ExportCall() noexcept = default;
+kx7::ExportCall::~ExportCall() = default;

@@ -32,12 +32,29 @@ class Win32DeviceEnumeration final : public DeviceEnumeration {
   std::unique_ptr<HidInterfaceSet> hidInterfaces() override;
 };
 
+// How long one output report may take. A ROM takes a report within
+// milliseconds; a write still pending after this is cancelled and fails,
+// as the kernel bounds a hidraw write on Linux (5 s as well).
+inline constexpr std::uint32_t kHidReportWriteLimitMs = 5000;
+
+// WriteFile of `data` on a handle opened with FILE_FLAG_OVERLAPPED: false
+// when it fails or has not completed within `limitMs` (then it is
+// cancelled). On a synchronous handle the write is not bounded.
+bool WriteWithTimeLimit(Handle handle, std::span<const std::uint8_t> data, std::uint32_t limitMs);
+
+// The handle is opened for overlapped I/O, so that each output report is
+// written with a time limit.
 class Win32Hid final : public HidTransport {
  public:
+  explicit Win32Hid(std::uint32_t writeLimitMs = kHidReportWriteLimitMs)
+      : writeLimitMs_(writeLimitMs) {}
   Handle open(std::string_view devicePath) override;
   void close(Handle handle) override;
   bool readCaps(Handle handle, HidCaps& caps, std::uint32_t& status) override;
   bool writeReport(Handle handle, std::span<const std::uint8_t> report) override;
+
+ private:
+  std::uint32_t writeLimitMs_;
 };
 
 class Win32Registry final : public Registry {
@@ -57,9 +74,12 @@ class Win32Shell final : public Shell {
   void changeNotify(std::uint32_t events, std::uint32_t flags, std::string_view path) override;
 };
 
-// COM must be initialised on the calling thread by the host application, as
-// any application with a window has it; the library does not choose the
-// thread's apartment for it.
+// COM must be initialised on the calling thread by the host application;
+// the library does not choose the thread's apartment. The object registered
+// in the running-object table is called in the registering apartment: from
+// the multithreaded one the shell's calls are carried on COM's own threads,
+// from a single-threaded one only when that thread pumps messages, which an
+// update does not. Hosts call from a multithreaded-apartment worker.
 class Win32Com final : public ComServices {
  public:
   HResult registerRunningObject(const Guid& classId, ComUnknown& object, std::uint32_t flags,
@@ -83,6 +103,18 @@ class Win32System final : public SystemInfo, public Clock {
   OsVersion osVersion() override;
   void sleep(std::uint32_t milliseconds) override;
 };
+
+// Critical-error boxes ("There is no disk in the drive") off for the
+// calling thread while the library works, then the earlier mode back. The
+// thread's own mode where the system has one (SetThreadErrorMode, Windows 7
+// and later, looked up at run time); before that the process-wide
+// SetErrorMode, which other threads of the process then share for as long.
+struct SavedErrorMode {
+  std::uint32_t mode = 0;
+  bool threadMode = false;
+};
+SavedErrorMode FailCriticalErrors(bool threadModeIfAvailable = true);
+void RestoreErrorMode(const SavedErrorMode& saved);
 
 // All services of one process.
 class Win32Backend {

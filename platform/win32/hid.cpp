@@ -1,5 +1,7 @@
 // HID devices: opened by interface path, their capabilities from hid.dll,
-// output reports written with WriteFile.
+// output reports written with WriteFile - overlapped, so that a device that
+// stops taking reports while it stays attached cannot hold the caller for
+// ever.
 #include <windows.h>
 // The hid.dll headers of mingw-w64 declare no C linkage of their own.
 extern "C" {
@@ -16,7 +18,9 @@ namespace kx7::platform::win32 {
 static_assert(sizeof(HIDP_CAPS) == 64);
 
 Handle Win32Hid::open(std::string_view devicePath) {
-  return OpenForReadWrite(devicePath);
+  return FromNative(CreateFileA(Terminated(devicePath).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr));
 }
 
 void Win32Hid::close(Handle handle) {
@@ -49,10 +53,32 @@ bool Win32Hid::readCaps(Handle handle, HidCaps& caps, std::uint32_t& status) {
 }
 
 bool Win32Hid::writeReport(Handle handle, std::span<const std::uint8_t> report) {
-  if (report.size() > std::numeric_limits<DWORD>::max()) return false;
+  return WriteWithTimeLimit(handle, report, writeLimitMs_);
+}
+
+bool WriteWithTimeLimit(Handle handle, std::span<const std::uint8_t> data, std::uint32_t limitMs) {
+  if (data.size() > std::numeric_limits<DWORD>::max()) return false;
+  const HANDLE device = ToNative(handle);
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!overlapped.hEvent) return false;
   DWORD written = 0;
-  return WriteFile(ToNative(handle), report.data(), static_cast<DWORD>(report.size()), &written,
-                   nullptr) != 0;
+  bool ok =
+      WriteFile(device, data.data(), static_cast<DWORD>(data.size()), nullptr, &overlapped) != 0;
+  if (!ok && GetLastError() == ERROR_IO_PENDING) {
+    if (WaitForSingleObject(overlapped.hEvent, limitMs) == WAIT_OBJECT_0) {
+      ok = GetOverlappedResult(device, &overlapped, &written, FALSE) != 0;
+    } else {
+      // CancelIo (not CancelIoEx, Vista and later) cancels what this thread
+      // started on the handle - the write above. The buffer and the
+      // OVERLAPPED must outlive it, so wait for the cancellation to land.
+      CancelIo(device);
+      GetOverlappedResult(device, &overlapped, &written, TRUE);
+      ok = false;
+    }
+  }
+  CloseHandle(overlapped.hEvent);
+  return ok;
 }
 
 }  // namespace kx7::platform::win32

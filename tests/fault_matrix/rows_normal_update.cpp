@@ -129,7 +129,7 @@ std::vector<Row> NormalUpdateRows() {
           row("download: find the ROM's HID device", Simple(FaultKind::HidSet), 4, kInRom),
           row("download: find the ROM's HID device", HidEnumErrors(0, 1), 0, kDone),
           row("download: find the ROM's HID device", HidEnumErrors(2, 2), 4, kInRom),
-          row("download: find the ROM's HID device", Simple(FaultKind::HidDetail, 0), 4, kInRom),
+          row("download: find the ROM's HID device", Simple(FaultKind::HidDetail, 0), 0, kDone),
           row("download: find the ROM's HID device", Simple(FaultKind::HidDetail, 2), 4, kInRom),
           in(Scenario::ManyHidDevices, "download: 72 interfaces before the ROM's", {}, 0, kDone),
           in(Scenario::ManyHidDevices, "download: 72 interfaces before the ROM's",

@@ -144,7 +144,7 @@ std::vector<Row> DeviceInfoRows() {
            rec("find the ROM's HID device", Simple(FaultKind::HidSet), 1, "- E - -"),
            rec("find the ROM's HID device", HidEnumErrors(0, 1), 0, "REC 0 0 0"),
            rec("find the ROM's HID device", HidEnumErrors(2, 2), 1, "- E - -"),
-           rec("find the ROM's HID device", Simple(FaultKind::HidDetail, 0), 1, "- E - -"),
+           rec("find the ROM's HID device", Simple(FaultKind::HidDetail, 0), 0, "REC 0 0 0"),
            rec("find the ROM's HID device", Simple(FaultKind::HidDetail, 2), 1, "- E - -"),
            rec("open the ROM's HID device", Simple(FaultKind::HidOpen), 1, "- E - -"),
            rec("read its capabilities", Simple(FaultKind::HidCaps), 1, "- E - -"),

@@ -165,10 +165,10 @@ class Watch final : public platform::VolumeIo, public platform::HidTransport {
 };
 
 // The default world with the player mounted at `letter`.
-void BuildWorldWithPlayerAt(sim::World& world, char letter) {
+void BuildWorldWithPlayerAt(sim::World& world, char letter, sim::OsPreset host) {
   sim::World scratch;
   sim::BuildDefaultScenario(scratch);
-  world.setOs(sim::OsPreset::Windows7);
+  world.setOs(host);
   world.addHostDrive('D', platform::DriveType::CdRom, "CDFS");
   for (const std::string& file : scratch.files().filesIn(FirmwareFolder()))
     world.files().addFile(file, *scratch.files().file(file));
@@ -179,17 +179,18 @@ void BuildWorldWithPlayerAt(sim::World& world, char letter) {
   player.rootFiles = scratch.player(0).rootFiles;
 }
 
-void BuildScenario(sim::World& world, Library& library, Scenario scenario) {
+void BuildScenario(sim::World& world, Library& library, Scenario scenario, sim::OsPreset host) {
   const std::string folder = FirmwareFolder();
   switch (scenario) {
     case Scenario::PlayerOnY:
-      BuildWorldWithPlayerAt(world, 'Y');
+      BuildWorldWithPlayerAt(world, 'Y', host);
       return;
     case Scenario::PlayerOnZ:
-      BuildWorldWithPlayerAt(world, 'Z');
+      BuildWorldWithPlayerAt(world, 'Z', host);
       return;
     default:
       sim::BuildDefaultScenario(world);
+      world.setOs(host);
       break;
   }
   switch (scenario) {
@@ -395,14 +396,14 @@ constexpr std::uint64_t kOldSpan = 512 * 1024;
 
 }  // namespace
 
-Observed RunRow(const Row& row) {
+Observed RunRow(const Row& row, sim::OsPreset host) {
   sim::World world;
   const platform::Services real = world.services();
   Watch watch(world, real);
   const platform::Services services{watch,    real.devices, watch,       real.registry, real.shell,
                                     real.com, real.files,   real.system, real.clock};
   Library library(services);
-  BuildScenario(world, library, row.scenario);
+  BuildScenario(world, library, row.scenario, host);
 
   // What the drives held when the player left the factory, and the files the
   // row installs.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "fault_matrix/fault_matrix.h"
+#include "sim/world.h"
 
 namespace kx7::matrix {
 
@@ -17,7 +18,8 @@ struct Observed {
 };
 
 // Builds the row's world, runs its operation through a Library with the
-// fault in place, lets the player settle and looks at what is left.
-Observed RunRow(const Row& row);
+// fault in place, lets the player settle and looks at what is left. The
+// host is Windows 7 unless another is given; rows about Windows XP keep XP.
+Observed RunRow(const Row& row, sim::OsPreset host = sim::OsPreset::Windows7);
 
 }  // namespace kx7::matrix

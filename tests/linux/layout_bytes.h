@@ -10,9 +10,9 @@
 
 namespace kx7::test {
 
-// A DRIVE_LAYOUT_INFORMATION with one FAT partition from `first` to the end
-// of `cylinders` whole cylinders and the other slots cleared, as the library
-// writes it.
+// A DRIVE_LAYOUT_INFORMATION in the form the library writes it: one FAT
+// partition from `first` to the end of `cylinders` whole cylinders, the
+// other slots cleared.
 inline std::array<std::uint8_t, 136> SinglePartitionLayout(std::uint32_t first,
                                                            std::uint64_t cylinders,
                                                            std::uint32_t sectorSize) {

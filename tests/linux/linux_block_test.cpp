@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 
@@ -195,6 +196,61 @@ TEST_F(LoopDiskTest, TheRewrittenTableShowsItsPartitionNode) {
   EXPECT_TRUE(Volumes().deleteDriveLayout(handle));
   EXPECT_NE(stat(("/sys/block/" + loop->name() + "/" + loop->name() + "p1").c_str(), &info), 0);
   Volumes().closeHandle(handle);
+}
+
+// A table that lists no partition leaves the letter without a volume: its
+// handle writes nowhere, rather than over the whole disk. The disk's own
+// handle still reaches every sector.
+TEST_F(LoopDiskTest, ATableWithoutAPartitionOffersNoVolumeToWrite) {
+  std::array<std::uint8_t, 136> none{};
+  PutLe32(&none[0], 4);
+  const platform::Handle disk = OpenDisk();
+  ASSERT_TRUE(disk.isOpen());
+  ASSERT_TRUE(Volumes().lockVolume(disk));
+  ASSERT_TRUE(Volumes().setDriveLayout(disk, none));
+  ASSERT_EQ(ImageBytes(510, 2), (std::vector<std::uint8_t>{0x55, 0xAA}));
+  ASSERT_TRUE(Volumes().unlockVolume(disk));
+
+  const platform::Handle volume = OpenVolume();
+  ASSERT_TRUE(volume.isOpen());
+  const std::vector<std::uint8_t> sector(512, 0xC3);
+  std::vector<std::uint8_t> back(512);
+  EXPECT_FALSE(Volumes().writeAt(volume, 63 * 512, sector));
+  EXPECT_FALSE(Volumes().readAt(volume, 0, back));
+  EXPECT_EQ(ImageBytes(63 * 512, 512), std::vector<std::uint8_t>(512, 0));
+  EXPECT_TRUE(Volumes().writeAt(disk, 63 * 512, sector));
+  Volumes().closeHandle(volume);
+  Volumes().closeHandle(disk);
+  EXPECT_EQ(ImageBytes(63 * 512, 512), sector);
+}
+
+// The file system Windows would name on a volume spanning the disk, read
+// from what mkfs wrote: FAT16 is "FAT", FAT32 "FAT32", others nothing.
+TEST_F(LoopDiskTest, TheFileSystemNameIsReadFromTheVolume) {
+  struct Case {
+    const char* mkfs;
+    std::uint64_t size;
+    const char* name;
+  };
+  const Case cases[] = {
+      {"mkfs.fat -F 16", 16 << 20, "FAT"},
+      {"mkfs.fat -F 32", 40 << 20, "FAT32"},
+      {"mkfs.ext2 -q -F", 8 << 20, ""},
+  };
+  loop.reset();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mkfs);
+    std::string why;
+    std::ofstream(image, std::ios::binary | std::ios::trunc).close();
+    std::filesystem::resize_file(image, c.size);
+    if (std::system((std::string(c.mkfs) + " " + image + " >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << c.mkfs << " is not available (dosfstools, e2fsprogs)";
+    loop = LoopDevice::Attach(image, why);
+    ASSERT_TRUE(loop) << why;
+    Offer(*loop);
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(Volumes().fileSystemName(std::string(1, letter) + ":\\"), c.name);
+  }
 }
 
 TEST_F(LoopDiskTest, TheLockTakesTheWholeDiskUnlessSomeoneHoldsIt) {

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "device/commands.h"
+#include "firmware/raw_sectors.h"
+#include "firmware/sdisk.h"
 #include "layout_bytes.h"
 #include "platform/linux/hid_descriptor.h"
 #include "platform/linux/mbr_layout.h"
@@ -145,6 +147,51 @@ TEST(MbrLayoutTest, EntriesTheTableCannotHoldLeaveItUntouched) {
   EXPECT_EQ(mbr[446 + 4], 0x0C);
 }
 
+// A drive of exactly two cylinders: the library plans its partition to the
+// disk's last sector, and the table takes it; a sector more it refuses.
+TEST(MbrLayoutTest, APartitionEndingOnTheLastSectorIsWritten) {
+  constexpr std::uint32_t kSectors = 2 * 255 * 63;
+  CStSDisk plan;
+  ASSERT_TRUE(plan.Plan(kSectors, 512, ""));
+  ASSERT_EQ(plan.HiddenSectors() + plan.VolumeSectors(), kSectors);
+  const platform::DiskGeometry geometry = RemovableDiskGeometry(kSectors * 512ull, 512);
+  std::array<std::uint8_t, 512> mbr{};
+  ASSERT_TRUE(ApplyDriveLayout(
+      BuildSinglePartitionLayout(geometry, plan.HiddenSectors(), plan.VolumeSectors()), 512,
+      kSectors, mbr));
+  EXPECT_EQ(PartitionsInTable(mbr, 512),
+            (std::vector<MbrPartition>{
+                {1, plan.HiddenSectors() * 512ull, plan.VolumeSectors() * 512ull}}));
+  const std::uint8_t lastChs[] = {0xFE, 0x3F, 0x01};  // cylinder 1, head 254, sector 63
+  EXPECT_EQ(0, std::memcmp(&mbr[446 + 5], lastChs, sizeof lastChs));
+
+  const auto before = mbr;
+  EXPECT_FALSE(ApplyDriveLayout(
+      BuildSinglePartitionLayout(geometry, plan.HiddenSectors(), plan.VolumeSectors() + 1), 512,
+      kSectors, mbr));
+  EXPECT_EQ(mbr, before);
+}
+
+// Whether sector 0 is a partition table: a table may list no partition
+// (no volume then); a FAT boot sector without one is a file system over the
+// whole disk.
+TEST(MbrLayoutTest, APartitionTableIsToldFromABootSector) {
+  std::array<std::uint8_t, 512> empty{};
+  EXPECT_FALSE(HoldsPartitionTable(empty, 512));
+  auto table = empty;
+  table[510] = 0x55;
+  table[511] = 0xAA;
+  EXPECT_TRUE(HoldsPartitionTable(table, 512));
+  auto fat = table;
+  fat[0] = 0xEB;
+  EXPECT_FALSE(HoldsPartitionTable(fat, 512));
+  ASSERT_TRUE(ApplyDriveLayout(SinglePartitionLayout(63, 1, 512), 512, 16065, fat));
+  EXPECT_TRUE(HoldsPartitionTable(fat, 512));  // boot code that jumps, and a partition
+  auto badFlag = table;
+  badFlag[446] = 0x12;
+  EXPECT_FALSE(HoldsPartitionTable(badFlag, 512));
+}
+
 TEST(MbrLayoutTest, RemovableGeometryCountsWholeCylinders) {
   const platform::DiskGeometry g = RemovableDiskGeometry(std::uint64_t{1} << 30, 512);
   EXPECT_EQ(g.cylinders, 130u);
@@ -179,6 +226,15 @@ TEST(HidDescriptorTest, ReportLengthsAreTheLongestReportPlusItsIdByte) {
        0x0006,
        9,
        2,
+       0},
+      {"four-byte items: a signed 32-bit range, a long count, an extended usage",
+       {0x06, 0x00, 0xFF, 0x0B, 0x02, 0x00, 0xA0, 0xFF, 0xA1, 0x01, 0x17, 0x00, 0x00, 0x00,
+        0x80, 0x27, 0xFF, 0xFF, 0xFF, 0x7F, 0x75, 0x20, 0x95, 0x04, 0x09, 0x01, 0x81, 0x02,
+        0x75, 0x08, 0x97, 0x00, 0x01, 0x00, 0x00, 0x09, 0x01, 0x91, 0x02, 0xC0},
+       0xFFA0,
+       0x0002,
+       17,
+       257,
        0},
       {"push and pop restore the report size",
        {0x06, 0xA0, 0xFF, 0x09, 0x02, 0xA1, 0x01, 0x75, 0x08, 0x95,

@@ -36,6 +36,10 @@ inline std::string OsPresetName(const ::testing::TestParamInfo<sim::OsPreset>& i
       return "Windows7";
     case sim::OsPreset::Windows10:
       return "Windows10";
+    case sim::OsPreset::Windows81:
+      return "Windows81";
+    case sim::OsPreset::Windows11:
+      return "Windows11";
   }
   return "Unknown";
 }

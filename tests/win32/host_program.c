@@ -1,44 +1,43 @@
 /*
  * A host application as an updater is written: it loads kx7fw.dll with
  * LoadLibraryA and GetProcAddress (or, built with KX7FW_LINKED, through the
- * import library), calls all twelve exports with no player attached and
- * checks every result code and output buffer. Exit code 0 when all hold.
+ * import library) and calls the exports from a worker thread that joined
+ * the multithreaded apartment.
+ *
+ * Without arguments it calls all twelve exports with no player attached and
+ * checks every result code and output buffer; exit code 0 when all hold.
+ * With arguments it runs the acceptance modes of docs/windows-acceptance.md
+ * on a real player, in the order given, and says what it found:
+ *   kx7fw_host [--report FILE] list | identity | adapter |
+ *              update FOLDER | recover FOLDER ...
  */
 #include <objbase.h>
 #include <windows.h>
 
+#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 
-#include "kx7fw/kx7fw.h"
-
-typedef int(KX7FW_CALL* TextOutFn)(char*);
-typedef int(KX7FW_CALL* NoArgsFn)(void);
-typedef int(KX7FW_CALL* SerialAtFn)(char*, int);
-typedef int(KX7FW_CALL* InfoFn)(const char*, DeviceInfo*);
-typedef int(KX7FW_CALL* LocalVersionFn)(const char*, char*, int);
-typedef int(KX7FW_CALL* TwoTextsFn)(const char*, const char*);
-typedef int(KX7FW_CALL* OneTextFn)(const char*);
-
-struct Exports {
-  TextOutFn MSCDeviceList;
-  SerialAtFn DeviceSerialNum;
-  InfoFn GetDeviceInfo;
-  LocalVersionFn GetLocalVersion;
-  TwoTextsFn NeedRecovery;
-  OneTextFn Detect_HID;
-  TwoTextsFn DoNormalUpdate;
-  TwoTextsFn DoRecoveryUpdate;
-  TextOutFn GetFWLibraryVersion;
-  TextOutFn GetAPIVersion;
-  NoArgsFn ChangeUSBMode;
-  NoArgsFn ResetChipset;
-};
+#include "host_program.h"
 
 static int failures = 0;
+static FILE* report = NULL;
+
+/* Printed, and copied into the report file when there is one. */
+void Say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprintf(format, args);
+  va_end(args);
+  if (report) {
+    va_start(args, format);
+    vfprintf(report, format, args);
+    va_end(args);
+  }
+}
 
 static void Check(int ok, const char* what) {
-  printf("%s %s\n", ok ? "ok  " : "FAIL", what);
+  Say("%s %s\n", ok ? "ok  " : "FAIL", what);
   if (!ok) ++failures;
 }
 
@@ -73,7 +72,7 @@ typedef void (*AnyFunction)(void);
    pointer converts from without complaint. */
 static AnyFunction Find(HMODULE library, const char* name) {
   AnyFunction function = (AnyFunction)GetProcAddress(library, name);
-  if (!function) printf("FAIL GetProcAddress(\"%s\")\n", name);
+  if (!function) Say("FAIL GetProcAddress(\"%s\")\n", name);
   return function;
 }
 
@@ -82,7 +81,7 @@ static AnyFunction Find(HMODULE library, const char* name) {
 static int Bind(struct Exports* e) {
   HMODULE library = LoadLibraryA("kx7fw.dll");
   if (!library) {
-    printf("FAIL LoadLibraryA(\"kx7fw.dll\"): error %lu\n", GetLastError());
+    Say("FAIL LoadLibraryA(\"kx7fw.dll\"): error %lu\n", GetLastError());
     return 0;
   }
   return BIND(MSCDeviceList, TextOutFn) & BIND(DeviceSerialNum, SerialAtFn) &
@@ -115,8 +114,8 @@ static void CheckVersionResource(void) {
         "VS_VERSION_INFO holds the project version");
 }
 
-int main(void) {
-  struct Exports e;
+static void SelfCheck(const struct Exports* exports) {
+  struct Exports e = *exports;
   char text[64];
   char list[26];
   char serial[128];
@@ -124,9 +123,6 @@ int main(void) {
   const char* folder = "C:\\kx7fw-host\\no-firmware\\";
   const char* serialText = "KX7HOSTPROGRAM01";
 
-  /* An updater has COM up on its main thread, as any windowed program. */
-  CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-  if (!Bind(&e)) return 1;
   CheckVersionResource();
 
   memset(text, 'x', sizeof text);
@@ -169,8 +165,73 @@ int main(void) {
 
   /* Nothing above left the library busy. */
   Check(e.ChangeUSBMode() == 1 && e.ResetChipset() == 0, "the library is idle again");
+}
 
+#ifndef KX7FW_LINKED
+/* FreeLibrary runs the DLL's detach under the loader lock: it must return,
+   and the DLL load and work again afterwards. */
+static void CheckUnloadAndReload(void) {
+  struct Exports e;
+  char text[32];
+  HMODULE library = GetModuleHandleA("kx7fw.dll");
+  Check(library && FreeLibrary(library) && !GetModuleHandleA("kx7fw.dll"),
+        "FreeLibrary unloads the DLL");
+  Check(Bind(&e) && e.GetAPIVersion(text) == 0 &&
+            e.DoNormalUpdate("KX7HOSTPROGRAM01", "C:\\kx7fw-host\\") == 10,
+        "the DLL loads and works again");
+  library = GetModuleHandleA("kx7fw.dll");
+  Check(library && FreeLibrary(library), "and is let go once more");
+}
+#endif
+
+struct Work {
+  int argc;
+  char** argv;
+  int status;
+};
+
+/* The exports run here: a thread of the multithreaded apartment, so that
+   the shell's AutoPlay question reaches the library's handler while an
+   update keeps this thread busy for minutes. */
+static DWORD WINAPI Worker(LPVOID parameter) {
+  struct Work* work = (struct Work*)parameter;
+  struct Exports e;
+  CoInitializeEx(NULL, COINIT_MULTITHREADED);
+  if (!Bind(&e)) {
+    work->status = 1;
+  } else if (work->argc == 0) {
+    SelfCheck(&e);
+#ifndef KX7FW_LINKED
+    CheckUnloadAndReload();
+#endif
+    Say("%d failure(s)\n", failures);
+    work->status = failures == 0 ? 0 : 1;
+  } else {
+    work->status = RunModes(&e, work->argc, work->argv);
+  }
   CoUninitialize();
-  printf("%d failure(s)\n", failures);
-  return failures == 0 ? 0 : 1;
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  struct Work work;
+  HANDLE thread;
+  int first = 1;
+  if (argc > 2 && strcmp(argv[1], "--report") == 0) {
+    report = fopen(argv[2], "w");
+    if (!report) {
+      printf("FAIL cannot write the report file %s\n", argv[2]);
+      return 2;
+    }
+    first = 3;
+  }
+  work.argc = argc - first;
+  work.argv = argv + first;
+  work.status = 1;
+  thread = CreateThread(NULL, 0, Worker, &work, 0, NULL);
+  if (!thread) return 1;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  if (report) fclose(report);
+  return work.status;
 }

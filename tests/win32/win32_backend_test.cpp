@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/commands.h"
@@ -256,6 +258,78 @@ TEST_F(Win32Backend, HidInterfacesHoldNoRecoveryDevice) {
   services.hid.close(device);
 }
 
+// A ROM that stops taking reports while it stays attached: a pipe nobody
+// reads stands for it. The write gives up at the limit (a short one here),
+// and the handle still works once the other end reads again.
+TEST(Win32HidWrite, StalledReportFailsAtTheLimit) {
+  constexpr const char* kPipe = "\\\\.\\pipe\\kx7fw-stalled-report";
+  const HANDLE sink = CreateNamedPipeA(kPipe, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                       PIPE_TYPE_BYTE | PIPE_WAIT, 1, 0, 0, 0, nullptr);
+  ASSERT_NE(sink, INVALID_HANDLE_VALUE);
+  platform::win32::Win32Hid hid(300);
+  const platform::Handle device = hid.open(kPipe);
+  ASSERT_TRUE(device.isOpen());
+
+  using Clock = std::chrono::steady_clock;
+  const std::vector<std::uint8_t> report(65536, 0x02);
+  bool stalled = false;
+  Clock::duration took{};
+  for (int i = 0; i < 256 && !stalled; ++i) {
+    const Clock::time_point start = Clock::now();
+    stalled = !hid.writeReport(device, report);
+    took = Clock::now() - start;
+  }
+  ASSERT_TRUE(stalled) << "the pipe took every report";
+  EXPECT_GE(took, std::chrono::milliseconds(250));  // it waited for the limit ...
+  EXPECT_LT(took, std::chrono::seconds(20));        // ... and not for ever
+
+  // The other end reads again: the next report goes through.
+  std::thread reader([sink] {
+    std::vector<std::uint8_t> buffer(65536);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (;;) {
+      DWORD got = 0;
+      ResetEvent(overlapped.hEvent);
+      if (!ReadFile(sink, buffer.data(), static_cast<DWORD>(buffer.size()), nullptr, &overlapped) &&
+          GetLastError() != ERROR_IO_PENDING)
+        break;
+      if (!GetOverlappedResult(sink, &overlapped, &got, TRUE)) break;
+    }
+    CloseHandle(overlapped.hEvent);
+  });
+  EXPECT_TRUE(hid.writeReport(device, report));
+  hid.close(device);
+  reader.join();
+  CloseHandle(sink);
+}
+
+// Each export runs with critical-error boxes off and gives the caller's mode
+// back; without SetThreadErrorMode (before Windows 7) the process's mode is
+// used instead.
+TEST(Win32ErrorMode, CriticalErrorsFailWhileHeldAndTheModeComesBack) {
+  using platform::win32::FailCriticalErrors;
+  using platform::win32::RestoreErrorMode;
+  ASSERT_TRUE(SetThreadErrorMode(SEM_NOGPFAULTERRORBOX, nullptr));
+  {
+    const auto saved = FailCriticalErrors();
+    EXPECT_TRUE(saved.threadMode);
+    EXPECT_EQ(GetThreadErrorMode(), UINT{SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX});
+    RestoreErrorMode(saved);
+    EXPECT_EQ(GetThreadErrorMode(), UINT{SEM_NOGPFAULTERRORBOX});
+  }
+  SetThreadErrorMode(0, nullptr);
+  const UINT process = SetErrorMode(SEM_NOOPENFILEERRORBOX);
+  {
+    const auto saved = FailCriticalErrors(false);
+    EXPECT_FALSE(saved.threadMode);
+    EXPECT_EQ(GetErrorMode(), UINT{SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX});
+    RestoreErrorMode(saved);
+    EXPECT_EQ(GetErrorMode(), UINT{SEM_NOOPENFILEERRORBOX});
+  }
+  SetErrorMode(process);
+}
+
 // --- Registry ------------------------------------------------------------------------
 
 TEST_F(Win32Backend, RegistryValuesOfEveryLength) {
@@ -366,6 +440,53 @@ TEST_F(Win32Com, RegisteredObjectAnswersFromTheRunningObjectTable) {
   }
   // Revoked with the end of the update.
   EXPECT_EQ(table->IsRunning(moniker), S_FALSE);
+}
+
+// An update blocks its thread for minutes. Registered from a thread of the
+// multithreaded apartment, the handler still answers the shell's question,
+// asked from another apartment, while that thread is busy: such calls are
+// carried on the apartment's RPC threads, not on the registrant's own.
+TEST_F(Win32Backend, BusyRegistrantInTheMultithreadedApartmentStillAnswers) {
+  const HANDLE registered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  const HANDLE answered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread update([&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+      CAutoPlayReject reject(services);
+      if (reject.RegisterInRunningObjectTable() == S_OK) SetEvent(registered);
+      WaitForSingleObject(done, 60000);  // busy: no message loop, no COM call
+    }
+    CoUninitialize();
+  });
+  ASSERT_EQ(WaitForSingleObject(registered, 20000), WAIT_OBJECT_0);
+
+  HRESULT answer = E_FAIL;
+  std::thread shell([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    GUID clsid;
+    std::memcpy(&clsid, &AutoPlayRejectClassId, sizeof clsid);
+    IMoniker* moniker = nullptr;
+    IRunningObjectTable* table = nullptr;
+    IUnknown* object = nullptr;
+    IQueryCancelAutoPlay* cancel = nullptr;
+    if (CreateClassMoniker(clsid, &moniker) == S_OK && GetRunningObjectTable(0, &table) == S_OK &&
+        table->GetObject(moniker, &object) == S_OK &&
+        object->QueryInterface(IID_IQueryCancelAutoPlay, reinterpret_cast<void**>(&cancel)) == S_OK)
+      answer = cancel->AllowAutoPlay(L"F:\\", 0, L"KX7", 0);
+    SetEvent(answered);
+    for (IUnknown* held : {static_cast<IUnknown*>(cancel), object, static_cast<IUnknown*>(table),
+                           static_cast<IUnknown*>(moniker)})
+      if (held) held->Release();
+    CoUninitialize();
+  });
+  const DWORD waited = WaitForSingleObject(answered, 20000);
+  SetEvent(done);
+  update.join();
+  shell.join();
+  EXPECT_EQ(waited, WAIT_OBJECT_0);
+  EXPECT_EQ(answer, S_FALSE);
+  for (const HANDLE event : {registered, done, answered}) CloseHandle(event);
 }
 
 TEST_F(Win32Com, ClassIdTextAndAnsiConversion) {

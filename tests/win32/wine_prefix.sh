@@ -8,9 +8,8 @@
 set -eu
 bits=$1 dir=$2 build=$3 wine64=$4 wineserver=$5
 
-if [ "$bits" = 32 ] && ! reason=$(/lib/ld-linux.so.2 --version 2>&1 >/dev/null); then
-  echo "SKIPPED: this machine cannot run 32-bit programs" \
-       "(/lib/ld-linux.so.2: ${reason:-cannot be executed})"
+if [ "$bits" = 32 ] && reason=$(sh "$(dirname "$0")/wine32_missing.sh"); then
+  echo "SKIPPED: $reason"
   exit 77
 fi
 

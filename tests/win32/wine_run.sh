@@ -6,14 +6,9 @@ set -u
 bits=$1 dir=$2 loader=$3
 shift 3
 
-if [ "$bits" = 32 ]; then
-  # Some kernels cannot execute 32-bit Linux programs at all, and 32-bit
-  # Wine with them.
-  if ! reason=$(/lib/ld-linux.so.2 --version 2>&1 >/dev/null); then
-    echo "SKIPPED: this machine cannot run 32-bit programs" \
-         "(/lib/ld-linux.so.2: ${reason:-cannot be executed})"
-    exit 77
-  fi
+if [ "$bits" = 32 ] && reason=$(sh "$(dirname "$0")/wine32_missing.sh"); then
+  echo "SKIPPED: $reason"
+  exit 77
 fi
 if [ ! -f "$dir/prefix/system.reg" ]; then
   echo "no Wine prefix in $dir: the wine_prefix test makes it" >&2
