@@ -127,7 +127,9 @@ bool LinuxFiles::createDirectory(std::string_view path) {
     const bool existed = stat(where->c_str(), &info) == 0;
     return !existed && MakeDirectories(*where);
   }
-  return mkdir(where->c_str(), 0700) == 0;
+  if (mkdir(where->c_str(), 0700) != 0) return false;
+  if (where->rfind(state + "/", 0) == 0) GiveToInvokingUser(*where);
+  return true;
 }
 
 bool LinuxFiles::copyFileNoOverwrite(std::string_view from, std::string_view to) {
@@ -154,6 +156,7 @@ bool LinuxFiles::copyFileNoOverwrite(std::string_view from, std::string_view to)
     unlink(destination->c_str());
     return false;
   }
+  if (destination->rfind(StateDirectory(config_) + "/", 0) == 0) GiveToInvokingUser(*destination);
   return true;
 }
 

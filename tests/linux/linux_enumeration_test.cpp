@@ -113,9 +113,11 @@ class WithoutAccessOverride {
   bool active_ = false;
 };
 
+// A query needs only the generic node (the disk's block node is opened only
+// to read or write the disk).
 TEST_F(TestbedTest, ANodeTheUserMayNotOpenIsNamedWithTheFix) {
   AddPlayer(kSerialA);
-  const std::string node = bed->blockNode(0);
+  const std::string node = bed->sgNode(0);
   ASSERT_EQ(chmod(bed->testbedPath(node).c_str(), 0), 0);
   WithoutAccessOverride unprivileged;
   if (geteuid() == 0 && !unprivileged.active())
