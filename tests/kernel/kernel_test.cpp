@@ -13,19 +13,22 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "support/fat_oracle.h"
 #include "guest.h"
+#include "support/fat_oracle.h"
 
 namespace kx7::kernel_test {
 namespace {
 
 using nlohmann::json;
 
-constexpr const char* kPlayerSerial = "0000KX7T4A2C19F0";  // normal mode, firmware 1.01
-constexpr const char* kRomSerial = "0000KX7T88D1E2A7";     // no bootable firmware, plugged later
-constexpr const char* kEmptySerial = "0000KX7T5B07C3D9";   // nothing on its media, plugged later
+constexpr const char* kPlayerSerial = "0000KX7T4A2C19F0";     // normal mode, firmware 1.01
+constexpr const char* kRomSerial = "0000KX7T88D1E2A7";        // no bootable firmware, plugged later
+constexpr const char* kEmptySerial = "0000KX7T5B07C3D9";      // nothing on its media, plugged later
 constexpr const char* kAttentionSerial = "0000KX7T6E19F4B2";  // as kRomSerial
-constexpr int kPlayer = 0, kRomPlayer = 1, kEmptyPlayer = 2, kAttentionPlayer = 3;
+constexpr const char* kShrinkSerial = "0000KX7T7C2D8E15";     // a data drive the layout shrinks
+constexpr const char* kWriteErrorSerial = "0000KX7T9A4B3C21";  // as kRomSerial
+constexpr int kPlayer = 0, kRomPlayer = 1, kEmptyPlayer = 2, kAttentionPlayer = 3,
+              kShrinkPlayer = 4, kWriteErrorPlayer = 5;
 
 // Shell helpers every command gets: the disk of a serial, its generic
 // node, and waiting for a player's disk to be set up.
@@ -80,7 +83,8 @@ struct Machine {
     options.kernel = image + "/vmlinuz";
     options.initrd = image + "/initrd.cpio";
     options.directory = directory;
-    for (int i : {kPlayer, kRomPlayer, kEmptyPlayer, kAttentionPlayer})
+    for (int i :
+         {kPlayer, kRomPlayer, kEmptyPlayer, kAttentionPlayer, kShrinkPlayer, kWriteErrorPlayer})
       options.playerSockets.push_back(players.socketPath(i));
     options.icount = Environment("KX7FW_KERNEL_ICOUNT", "");
     if (!guest.boot(options, error)) {
@@ -167,7 +171,8 @@ class KernelTest : public ::testing::Test {
     std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.size() < 512) return "";
     const auto le32 = [&](std::size_t at) {
-      return std::uint32_t(std::uint8_t(bytes[at])) | std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
+      return std::uint32_t(std::uint8_t(bytes[at])) |
+             std::uint32_t(std::uint8_t(bytes[at + 1])) << 8 |
              std::uint32_t(std::uint8_t(bytes[at + 2])) << 16 |
              std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
     };
@@ -200,7 +205,7 @@ class KernelTest : public ::testing::Test {
   }
   // A whole recovery of `player` (no bootable firmware) from its ROM's
   // recovery mode, and its state afterwards.
-  void RecoverFromRom(int player, const std::string& serial) {
+  void RecoverFromRom(int player, const std::string& serial, bool grows = true) {
     ASSERT_EQ(State(player)["mode"], "unplugged");
     const std::string before = State(player)["data-bytes"];
     const Unplugged atTheEnd{player};
@@ -217,14 +222,19 @@ class KernelTest : public ::testing::Test {
     EXPECT_EQ(state["bootable"], "1");
     EXPECT_EQ(state["hid-error"], "0");
     // Re-allocated: the data drive takes what the new layout leaves.
-    EXPECT_NE(state["data-bytes"], before);
+    const double was = std::atof(before.c_str()), now = std::atof(state["data-bytes"].c_str());
+    if (grows)
+      EXPECT_GT(now, was);
+    else
+      EXPECT_LT(now, was);
     ExpectSoundVolume(ExportVolume(player), nullptr);
 
     // The guest's own vfat mounts what the format laid down.
-    EXPECT_EQ(Run("await_disk " + serial + " && mkdir -p /mnt/rebuilt && mount -t vfat /dev/$(disk_of " +
-                  serial + ")1 /mnt/rebuilt && ls -la /mnt/rebuilt && umount /mnt/rebuilt")
-                  .exitCode,
-              0);
+    EXPECT_EQ(
+        Run("await_disk " + serial + " && mkdir -p /mnt/rebuilt && mount -t vfat /dev/$(disk_of " +
+            serial + ")1 /mnt/rebuilt && ls -la /mnt/rebuilt && umount /mnt/rebuilt")
+            .exitCode,
+        0);
   }
 };
 
@@ -253,8 +263,8 @@ TEST_F(KernelTest, QueriesReportTheScenariosPlayers) {
   // Read back from the backup the query took of the mounted volume.
   EXPECT_EQ(info.value("regionCode", ""), "37");
 
-  const json need = Result(Run(std::string("kx7fw --json need-recovery ") + kPlayerSerial +
-                               " /firmware/"));
+  const json need =
+      Result(Run(std::string("kx7fw --json need-recovery ") + kPlayerSerial + " /firmware/"));
   EXPECT_EQ(need.value("result", -1), 1) << "the example firmware fits the factory drives";
 
   const CommandResult host = Run(std::string("kernel_host ") + kPlayerSerial + " /firmware/");
@@ -303,34 +313,49 @@ TEST_F(KernelTest, NormalUpdateRunsThroughUsbStorageAndSg) {
 // the growing data drive, the format with udevd running, the bootlet and the
 // reset.
 TEST_F(KernelTest, RecoveryFromRomRunsThroughHidraw) {
-  ASSERT_EQ(machine->players.command("fault " + std::to_string(kRomPlayer) +
-                                     " silent-medium-changes"),
-            "ok");
+  ASSERT_EQ(
+      machine->players.command("fault " + std::to_string(kRomPlayer) + " silent-medium-changes"),
+      "ok");
   RecoverFromRom(kRomPlayer, kRomSerial);
 }
 
-// Disabled: fails on the Linux backend's stale-capacity fault. After the
-// re-allocation the player reports the unit attention "not ready to ready
-// change, medium may have changed"; the library's own READ CAPACITY(10)
-// pass-through takes it (CHECK CONDITION 06/28/00, no data), the backend
-// counts the command as sent, the layout is planned from an empty answer and
-// the recovery ends with 10 ("formatting the data drive failed") after the
-// firmware drives were written and before the bootlet. Run it with
-// --gtest_also_run_disabled_tests.
-TEST_F(KernelTest, DISABLED_RecoveryWithUnitAttentionsRunsThroughHidraw) {
+// The player reports the unit attention a real device reports after the
+// re-allocation ("not ready to ready change, medium may have changed", then
+// the new capacity), and the kernel keeps the size it read at probe time:
+// the library's own READ CAPACITY must not take the attention for an answer,
+// and the disk must be revalidated before the layout is written. The data
+// drive grows here (64 MiB to what 128 MiB less the firmware leaves).
+TEST_F(KernelTest, RecoveryWithUnitAttentionsRunsThroughHidraw) {
   RecoverFromRom(kAttentionPlayer, kAttentionSerial);
 }
 
-// Disabled: the Linux backend opens the updater's disk read-write without
-// O_NONBLOCK, which a removable LUN without a medium refuses ("No medium
-// found"), so a recovery of a player whose media holds nothing ends with 5
-// before the re-allocation. Run it with --gtest_also_run_disabled_tests.
-TEST_F(KernelTest, DISABLED_RecoveryOfEmptyMediaFindsTheUpdatersDisk) {
-  const Unplugged atTheEnd{kEmptyPlayer};
-  ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kEmptyPlayer));
+// As above with a data drive the re-allocation shrinks: a layout planned
+// from the kernel's old size would reach past the device's end.
+TEST_F(KernelTest, RecoveryShrinkingTheDataDriveRunsThroughHidraw) {
+  RecoverFromRom(kShrinkPlayer, kShrinkSerial, false);
+}
+
+// A player whose media holds nothing: the updater's removable disk has no
+// medium until the re-allocation, and must open all the same.
+TEST_F(KernelTest, RecoveryOfEmptyMediaFindsTheUpdatersDisk) {
+  RecoverFromRom(kEmptyPlayer, kEmptySerial);
+}
+
+// The data drive refuses the format's writes to its first FAT: the recovery
+// reports the failed format (10) instead of verifying what the page cache
+// holds, and stops before the bootlet.
+TEST_F(KernelTest, AWriteErrorDuringTheFormatIsReported) {
+  const Unplugged atTheEnd{kWriteErrorPlayer};
+  ASSERT_EQ(
+      machine->players.command("fault " + std::to_string(kWriteErrorPlayer) + " write-error 40 4"),
+      "ok");
+  ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kWriteErrorPlayer));
   const CommandResult recover = Run("kx7fw --json recover /firmware/", true, 400);
-  EXPECT_EQ(Result(recover).value("result", -1), 0);
-  EXPECT_EQ(Await(kEmptyPlayer, "normal", 30000).rfind("ok", 0), 0u);
+  EXPECT_NE(recover.exitCode, 0);
+  EXPECT_EQ(Result(recover).value("result", -1), 10);
+  auto state = State(kWriteErrorPlayer);
+  EXPECT_EQ(state["mode"], "updater") << "no bootlet, no reset after a failed format";
+  EXPECT_EQ(state["chip-resets"], "0");
 }
 
 TEST_F(KernelTest, LibraryCommandCostAgainstBareSgIo) {
