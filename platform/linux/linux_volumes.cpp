@@ -106,10 +106,12 @@ std::uint32_t LinuxVolumes::logicalDriveMask() {
 }
 
 platform::DriveType LinuxVolumes::driveType(std::string_view rootPath) {
-  // Every USB mass-storage disk counts as removable, as the player does.
+  // Removable as Windows has it: a disk whose medium can be removed, as the
+  // player's is; a USB hard disk or SSD bridge is a fixed drive.
   const auto disks = ListUsbDisks(config_.extraDisks);
-  return DiskAtLetter(disks, RootLetter(rootPath)) ? platform::DriveType::Removable
-                                                   : platform::DriveType::NoRootDir;
+  const UsbDisk* disk = DiskAtLetter(disks, RootLetter(rootPath));
+  if (!disk) return platform::DriveType::NoRootDir;
+  return disk->removable ? platform::DriveType::Removable : platform::DriveType::Fixed;
 }
 
 std::string LinuxVolumes::fileSystemName(std::string_view rootPath) {

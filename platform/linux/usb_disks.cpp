@@ -79,11 +79,12 @@ std::vector<UsbDisk> ListUsbDisks(const std::vector<std::string>& extraDisks) {
     if (disk.blockNode.empty()) continue;
     disk.devnum = udev_device_get_devnum(d);
     disk.diskseq = NumberOf(Attribute(d, "diskseq"), 10, std::numeric_limits<std::uint64_t>::max());
+    disk.removable = !usbDisk || NumberOf(Attribute(d, "removable"), 10, 0) == 1;
     if (usbDisk) {
       disk.usbSyspath = Syspath(usb);
       disk.vendorId = static_cast<std::uint16_t>(NumberOf(Attribute(usb, "idVendor"), 16, 0));
       disk.productId = static_cast<std::uint16_t>(NumberOf(Attribute(usb, "idProduct"), 16, 0));
-      disk.serial = TrimmedRight(Attribute(usb, "serial"));
+      disk.serial = TrimmedSerial(Attribute(usb, "serial"));
       disk.scsiVendor = TrimmedRight(Attribute(scsi, "vendor"));
       disk.scsiModel = TrimmedRight(Attribute(scsi, "model"));
       disk.scsiRevision = TrimmedRight(Attribute(scsi, "rev"));
@@ -101,6 +102,10 @@ std::vector<UsbDisk> ListUsbDisks(const std::vector<std::string>& extraDisks) {
   if (disks.size() > kLetterCount) disks.resize(kLetterCount);
   for (std::size_t i = 0; i < disks.size(); ++i) disks[i].letter = static_cast<char>('B' + i);
   return disks;
+}
+
+std::string TrimmedSerial(std::string serial) {
+  return TrimmedRight(std::move(serial));
 }
 
 const UsbDisk* DiskAtLetter(const std::vector<UsbDisk>& disks, char letter) {

@@ -33,6 +33,10 @@ struct UsbDisk {
   std::string sgNode;     // /dev/sg2, or "" when the disk has no generic node
   dev_t devnum = 0;
   std::uint64_t diskseq = 0;
+  // Its medium can be removed (the kernel's removable attribute, from the
+  // SCSI device's INQUIRY): Windows' removable drives. A configured extra
+  // disk counts as one.
+  bool removable = false;
   std::vector<PartitionInfo> partitions;  // by partition number
   // The USB device the disk belongs to; empty for a configured extra disk.
   std::string usbSyspath;
@@ -44,6 +48,9 @@ struct UsbDisk {
   std::string scsiModel;
   std::string scsiRevision;
 };
+
+// A USB serial as the views show it: trailing blanks cut.
+std::string TrimmedSerial(std::string serial);
 
 // The disks in letter order, letters assigned. `extraDisks` are block device
 // names (e.g. "loop3") that take part as if they were USB disks.

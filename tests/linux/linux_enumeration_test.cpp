@@ -45,6 +45,29 @@ TEST_F(TestbedTest, LettersFollowTheOrderTheDisksCameIn) {
   EXPECT_EQ(volumes.driveType("E:\\"), platform::DriveType::NoRootDir);
 }
 
+// Removable as Windows has it: a disk whose medium can be removed (the
+// kernel's removable attribute), not every USB disk. A USB hard disk is a
+// fixed drive, which the library never sends its vendor commands to.
+TEST_F(TestbedTest, AUsbHardDiskIsAFixedDrive) {
+  bed->addUsbHardDisk("WXA1E12345");
+  AddPlayer(kSerialA);
+  platform::VolumeIo& volumes = services->volumes;
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('B') | Bit('C'));
+  EXPECT_EQ(volumes.driveType("B:\\"), platform::DriveType::Fixed);
+  EXPECT_EQ(volumes.driveType("C:\\"), platform::DriveType::Removable);
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+}
+
+// The device list's instance identifier and the mounted-devices view name
+// the same serial, trailing blanks cut in both.
+TEST_F(TestbedTest, ASerialWithTrailingBlanksIsTrimmedInEveryView) {
+  AddPlayer(std::string(kSerialA) + "  ");
+  char id[128] = {};
+  ASSERT_EQ(DeviceSerialNum(services->devices, id, 0), 1);
+  EXPECT_STREQ(id, "USB\\VID_3F1C&PID_7A52\\0000KX7T4A2C19F0");
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'B');
+}
+
 TEST_F(TestbedTest, SerialsAndLettersMapBothWaysThroughTheRegistryView) {
   bed->addForeignDisk("FLASH0001");
   AddPlayer(kSerialA);
