@@ -94,28 +94,30 @@ struct LinuxVolumes::OpenDisk {
   ~OpenDisk() { closeAll(); }
 };
 
-LinuxVolumes::LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures)
-    : config_(config), failures_(failures), claims_(config.diskClaimLinger) {}
+LinuxVolumes::LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures,
+                           LetterBook& letters)
+    : config_(config), failures_(failures), letters_(letters), claims_(config.diskClaimLinger) {}
 
 LinuxVolumes::~LinuxVolumes() = default;
 
 std::uint32_t LinuxVolumes::logicalDriveMask() {
   std::uint32_t mask = 0;
-  for (const UsbDisk& disk : ListUsbDisks(config_.extraDisks)) mask |= 1u << (disk.letter - 'A');
+  for (const UsbDisk& disk : ListUsbDisks(config_.extraDisks, &letters_))
+    mask |= 1u << (disk.letter - 'A');
   return mask;
 }
 
 platform::DriveType LinuxVolumes::driveType(std::string_view rootPath) {
   // Removable as Windows has it: a disk whose medium can be removed, as the
   // player's is; a USB hard disk or SSD bridge is a fixed drive.
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   const UsbDisk* disk = DiskAtLetter(disks, RootLetter(rootPath));
   if (!disk) return platform::DriveType::NoRootDir;
   return disk->removable ? platform::DriveType::Removable : platform::DriveType::Fixed;
 }
 
 std::string LinuxVolumes::fileSystemName(std::string_view rootPath) {
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   const UsbDisk* disk = DiskAtLetter(disks, RootLetter(rootPath));
   if (!disk) return "";
   const PartitionInfo* volume = VolumePartition(*disk);
@@ -124,7 +126,7 @@ std::string LinuxVolumes::fileSystemName(std::string_view rootPath) {
 
 platform::Handle LinuxVolumes::openDevice(std::string_view path) {
   claims_.releaseIdle();
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   dropVanished(disks);
   const UsbDisk* disk = nullptr;
   bool physical = false;
@@ -272,7 +274,7 @@ bool LinuxVolumes::scsiPassThrough(platform::Handle handle, std::span<std::uint8
 }
 
 std::optional<UsbDisk> LinuxVolumes::currentDisk(const OpenDisk& open) const {
-  for (UsbDisk& disk : ListUsbDisks(config_.extraDisks))
+  for (UsbDisk& disk : ListUsbDisks(config_.extraDisks, &letters_))
     if (disk.sysname == open.sysname && disk.devnum == open.disk.devnum) return std::move(disk);
   return std::nullopt;
 }
@@ -478,7 +480,7 @@ bool LinuxVolumes::writeAt(platform::Handle handle, std::uint64_t offset,
 }
 
 std::vector<MountedVolume> LinuxVolumes::mountsOfLetter(char letter) {
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   const UsbDisk* disk = DiskAtLetter(disks, letter);
   if (!disk) return {};
   return MountsOfDisk(*disk, ReadMountInfo(config_.mountInfoPath));

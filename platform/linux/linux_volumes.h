@@ -29,7 +29,7 @@ namespace kx7::linux_backend {
 
 class LinuxVolumes final : public platform::VolumeIo {
  public:
-  LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures);
+  LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures, LetterBook& letters);
   ~LinuxVolumes() override;
   LinuxVolumes(const LinuxVolumes&) = delete;
   LinuxVolumes& operator=(const LinuxVolumes&) = delete;
@@ -81,6 +81,7 @@ class LinuxVolumes final : public platform::VolumeIo {
 
   const LinuxConfig& config_;
   AccessFailureLog& failures_;
+  LetterBook& letters_;
   DiskClaims claims_;
   mutable std::mutex mutex_;
   std::map<std::uintptr_t, std::shared_ptr<OpenDisk>> open_;

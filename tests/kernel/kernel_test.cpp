@@ -373,5 +373,42 @@ TEST_F(KernelTest, LibraryCommandCostAgainstBareSgIo) {
   EXPECT_LT(ratio, 3.0);
 }
 
+// Run through sudo, the tool works for the user: the backup the query takes
+// lands in the user's own folder, theirs to own, read through a mount of the
+// backend's own since nothing has mounted the player; the recovery puts the
+// settings back onto the rebuilt data drive the same way. Last: it turns the
+// player into a rebuilt one.
+TEST_F(KernelTest, RootForAUserBacksUpAndRestoresThroughItsOwnMount) {
+  const std::string serial = kPlayerSerial;
+  ASSERT_EQ(Run("await_disk " + serial + " && ! grep -q vfat /proc/mounts").exitCode, 0)
+      << "the player's volume is mounted";
+  const CommandResult info = Run("SUDO_USER=tester kx7fw --json info " + serial);
+  EXPECT_EQ(Result(info).value("regionCode", ""), "37");
+  const CommandResult backups =
+      Run("cd /home/tester/.local/state/kx7fw && find . -name '*.INI' && "
+          "find . -exec stat -c '%U %n' {} + | grep -v '^tester ' || true");
+  EXPECT_NE(backups.out.find("/DEVDIVERSITY.INI"), std::string::npos) << "no backup taken";
+  EXPECT_EQ(backups.out.find("root "), std::string::npos) << "root owns what it made for tester";
+  EXPECT_EQ(Run("! grep -q /run/kx7fw /proc/mounts").exitCode, 0) << "a private mount was left";
+
+  const std::string player = std::to_string(kPlayer);
+  ASSERT_EQ(machine->players.command("unplug " + player), "ok");
+  ASSERT_EQ(machine->players.command("plug " + player + " recovery"), "ok");
+  ASSERT_EQ(Await(kPlayer, "rom-recovery", 5000).rfind("ok", 0), 0u);
+  ASSERT_EQ(Run("i=0; until [ -e /dev/hidraw0 ]; do i=$((i+1)); [ $i -gt 100 ] && exit 1; "
+                "sleep 0.2; done; udevadm settle")
+                .exitCode,
+            0);
+  const CommandResult recover = Run("SUDO_USER=tester kx7fw --json recover /firmware/", true, 400);
+  EXPECT_EQ(Result(recover).value("result", -1), 0);
+  ASSERT_EQ(Await(kPlayer, "normal", 30000).rfind("ok", 0), 0u);
+  std::string listing;
+  ExpectSoundVolume(ExportVolume(kPlayer), &listing);
+  // The diversity settings go back as the player's configuration.
+  EXPECT_NE(listing.find("DEVCONFIG.INI"), std::string::npos) << "the settings were not put back";
+  EXPECT_NE(listing.find("PERSIST  BIN"), std::string::npos) << "the settings were not put back";
+  EXPECT_EQ(Run("! grep -q /run/kx7fw /proc/mounts").exitCode, 0) << "a private mount was left";
+}
+
 }  // namespace
 }  // namespace kx7::kernel_test

@@ -45,6 +45,22 @@ TEST_F(TestbedTest, LettersFollowTheOrderTheDisksCameIn) {
   EXPECT_EQ(volumes.driveType("E:\\"), platform::DriveType::NoRootDir);
 }
 
+// A letter stays with its disk for as long as the disk is plugged in: an
+// unrelated disk pulled out before it does not move it (an update reopens
+// its player by letter). The next disk takes the lowest letter free.
+TEST_F(TestbedTest, ALetterStaysWithItsDiskWhileItIsPluggedIn) {
+  const std::size_t first = AddPlayer(kSerialB);
+  AddPlayer(kSerialA);
+  platform::VolumeIo& volumes = services->volumes;
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+  bed->unplug(first);
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('C'));
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+  bed->addForeignDisk("FLASH0003");
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('B') | Bit('C'));
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+}
+
 // Removable as Windows has it: a disk whose medium can be removed (the
 // kernel's removable attribute), not every USB disk. A USB hard disk is a
 // fixed drive, which the library never sends its vendor commands to.
