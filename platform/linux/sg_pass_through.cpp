@@ -1,6 +1,9 @@
 #include "platform/linux/sg_pass_through.h"
 
+#include <pthread.h>
 #include <sys/ioctl.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <array>
@@ -72,9 +75,19 @@ bool SendWithAttentionRetries(int fd, sg_io_hdr_t& io, int& error, bool* mediumC
   io.mx_sb_len = static_cast<std::uint8_t>(sense.size());
   for (int attempt = 0;; ++attempt) {
     sense.fill(0);
-    // Not retried on EINTR: the command may already have run.
-    if (ioctl(fd, SG_IO, &io) < 0) {
-      error = errno;
+    // Signals wait until the device has answered: one that arrives while
+    // SG_IO waits makes it return EINTR with the command under way, or, with
+    // SA_RESTART, makes the kernel send the command a second time. Neither
+    // may happen to a write or an erase. (Not retried on EINTR either: the
+    // command may already have run.)
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    const int result = ioctl(fd, SG_IO, &io);
+    const int ioctlError = errno;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (result < 0) {
+      error = ioctlError;
       break;
     }
     if (!ReachedDevice(io)) {

@@ -5,14 +5,22 @@
 // microseconds per command of each and their ratio.
 //
 //   command_cost LETTER SG_NODE COUNT
+//   command_cost LETTER SG_NODE COUNT signals
+// The second sends only the library's COUNT reads, while a timer interrupts
+// the process every 2 ms with a handler installed with SA_RESTART, as many
+// programs have; it prints how many it sent, for the player's count to
+// match.
 #include <fcntl.h>
 #include <scsi/sg.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "device/commands.h"
@@ -44,11 +52,39 @@ bool BareRead(int fd, std::vector<std::uint8_t>& buffer) {
   return ioctl(fd, SG_IO, &io) == 0 && io.status == 0 && io.host_status == 0;
 }
 
+volatile sig_atomic_t ticks = 0;
+
+void OnTick(int) {
+  ticks = ticks + 1;
+}
+
+// The library's reads alone, interrupted all along.
+int ReadsUnderSignals(kx7::platform::VolumeIo& io, kx7::platform::Handle handle, int count) {
+  struct sigaction action {};
+  action.sa_handler = OnTick;
+  action.sa_flags = SA_RESTART;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGALRM, &action, nullptr);
+  const itimerval every2ms{{0, 2000}, {0, 2000}};
+  setitimer(ITIMER_REAL, &every2ms, nullptr);
+  int failed = 0;
+  for (int i = 0; i < count; ++i) {
+    kx7::CStReadLogicalDriveSector read(0, static_cast<std::uint64_t>(i % 64) * kSectors, kSectors,
+                                        kSectors * 512);
+    if (!read.Send(io, handle)) ++failed;
+  }
+  const itimerval off{};
+  setitimer(ITIMER_REAL, &off, nullptr);
+  io.closeHandle(handle);
+  std::printf("library-commands=%d\nfailed=%d\nsignals=%d\n", count, failed, int(ticks));
+  return failed == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: command_cost LETTER SG_NODE COUNT\n");
+  if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "signals")) {
+    std::fprintf(stderr, "usage: command_cost LETTER SG_NODE COUNT [signals]\n");
     return 2;
   }
   const char letter = argv[1][0];
@@ -68,6 +104,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "command_cost: the backend cannot open %s\n", path.c_str());
     return 1;
   }
+  if (argc == 5) return ReadsUnderSignals(io, handle, count);
   // One of each in turn, so that a change of load meets both alike.
   double bare = 0, library = 0;
   for (int i = 0; i < count; ++i) {

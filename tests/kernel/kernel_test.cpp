@@ -373,6 +373,75 @@ TEST_F(KernelTest, LibraryCommandCostAgainstBareSgIo) {
   EXPECT_LT(ratio, 3.0);
 }
 
+// A process whose signal handlers restart system calls (SA_RESTART, as
+// many have) and a timer interrupting it all along: a signal that met the
+// library's SG_IO would make the kernel send the command again (or, without
+// SA_RESTART, end it with EINTR under way). The player receives each of the
+// library's commands once.
+TEST_F(KernelTest, SignalsNeitherRepeatNorBreakTheLibrarysCommands) {
+  ASSERT_EQ(Run(std::string("await_disk ") + kPlayerSerial).exitCode, 0);
+  const auto commands = [] { return std::atol(State(kPlayer)["scsi-commands"].c_str()); };
+  const long before = commands();
+  const CommandResult run = Run(std::string("d=$(disk_of ") + kPlayerSerial +
+                                ") && command_cost B /dev/$(sg_of $d) 150 signals");
+  const long after = commands();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("failed=0"), std::string::npos);
+  const std::size_t at = run.out.find("signals=");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_GT(std::atoi(run.out.c_str() + at + 8), 150) << "the timer hardly ran";
+  // The program's first bare read, and the library's reads.
+  EXPECT_EQ(after - before, 151) << "commands sent twice (or lost)";
+}
+
+// Without the sg module the kernel refuses the player's vendor commands on
+// the block node to anyone but root, and the message says to load it, not to
+// install rules the user has. The project's rules load it (Debian's own
+// compatibility rule would too; it is taken out here, as other systems lack
+// it).
+TEST_F(KernelTest, TheRulesLoadSgAndItsAbsenceIsNamed) {
+  const std::string serial = kPlayerSerial;
+  const std::string player = std::to_string(kPlayer);
+  const auto replug = [&](const std::string& rules) {
+    ASSERT_EQ(machine->players.command("unplug " + player), "ok");
+    ASSERT_EQ(Run("i=0; while disk_of " + serial +
+                  " >/dev/null; do i=$((i+1)); "
+                  "[ $i -gt 100 ] && exit 1; sleep 0.2; done; " +
+                  rules +
+                  " udevadm control --reload && (rmmod sg 2>/dev/null; ! grep -q '^sg ' "
+                  "/proc/modules)")
+                  .exitCode,
+              0);
+    ASSERT_EQ(machine->players.command("plug " + player), "ok");
+    ASSERT_EQ(Await(kPlayer, "normal", 5000).rfind("ok", 0), 0u);
+    ASSERT_EQ(Run("i=0; until d=$(disk_of " + serial +
+                  ") && [ -e /dev/$d ]; do i=$((i+1)); "
+                  "[ $i -gt 150 ] && exit 1; sleep 0.2; done; udevadm settle")
+                  .exitCode,
+              0);
+  };
+  ASSERT_NO_FATAL_FAILURE(
+      replug("mkdir -p /tmp/rules && mv /lib/udev/rules.d/80-debian-compat.rules "
+             "/etc/udev/rules.d/70-kx7fw.rules /tmp/rules/ &&"));
+  ASSERT_EQ(
+      Run("! grep -q '^sg ' /proc/modules && chmod 666 /dev/$(disk_of " + serial + ")*").exitCode,
+      0)
+      << "sg was loaded";
+  // `list` names why it cannot talk to the player it shows.
+  const CommandResult noSg = Run("kx7fw list", false);
+  EXPECT_NE((noSg.out + noSg.err).find("modprobe sg"), std::string::npos);
+  EXPECT_EQ((noSg.out + noSg.err).find("udev-rules |"), std::string::npos)
+      << "told to install the rules it has";
+
+  ASSERT_NO_FATAL_FAILURE(replug("mv /tmp/rules/70-kx7fw.rules /etc/udev/rules.d/ &&"));
+  EXPECT_EQ(
+      Run("grep -q '^sg ' /proc/modules && d=$(disk_of " + serial + ") && [ -e /dev/$(sg_of $d) ]")
+          .exitCode,
+      0)
+      << "the rules did not load sg";
+  Run("mv /tmp/rules/80-debian-compat.rules /lib/udev/rules.d/; udevadm control --reload");
+}
+
 // Run through sudo, the tool works for the user: the backup the query takes
 // lands in the user's own folder, theirs to own, read through a mount of the
 // backend's own since nothing has mounted the player; the recovery puts the
