@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "cli/linux/access_message.h"
 #include "firmware/hid_recovery.h"
@@ -59,6 +60,33 @@ TEST_F(TestbedTest, ALetterStaysWithItsDiskWhileItIsPluggedIn) {
   bed->addForeignDisk("FLASH0003");
   EXPECT_EQ(volumes.logicalDriveMask(), Bit('B') | Bit('C'));
   EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+}
+
+// A handle whose player was pulled out holds no descriptor of it once the
+// next device is opened, though the library has not closed it yet: the
+// kernel can let the dead disk go.
+TEST_F(TestbedTest, AHandleOfAPlayerPulledOutLetsGoOfItsNodes) {
+  const std::size_t player = AddPlayer(kSerialA);
+  const auto openFiles = [] {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+      ++count;
+    return count;
+  };
+  platform::VolumeIo& volumes = services->volumes;
+  const std::size_t before = openFiles();
+  const platform::Handle handle = volumes.openDevice("\\\\.\\B:");
+  ASSERT_TRUE(handle.isOpen());
+  EXPECT_GT(openFiles(), before);  // the generic node (and the testbed's side of it)
+  bed->unplug(player);
+  const std::size_t unplugged = openFiles();
+  EXPECT_FALSE(volumes.openDevice("\\\\.\\B:").isOpen());
+  const std::size_t dropped = openFiles();
+  EXPECT_LT(dropped, unplugged);
+  // Closing the handle has nothing left to close.
+  volumes.closeHandle(handle);
+  EXPECT_EQ(openFiles(), dropped);
+  EXPECT_EQ(backend->openHandleCount(), 0u);
 }
 
 // Removable as Windows has it: a disk whose medium can be removed (the
