@@ -50,7 +50,7 @@ mkdir -p "$root/bin" "$root/sbin" "$root/etc/udev/rules.d" "$root/lib/udev" \
 # The modules: USB host and mass storage, SCSI disk and generic, HID raw,
 # FAT, loop; each with what it depends on.
 modules="ehci-pci usb-storage sd_mod sg usbhid hid-generic hidraw vfat nls_cp437
-         nls_iso8859-1 nls_utf8 nls_ascii loop"
+         nls_iso8859-1 nls_utf8 nls_ascii loop ext4"
 for module in $modules; do
   "$unpacked/modprobe" -d "$unpacked/kernel" -S "$version" --show-depends "$module" 2>/dev/null |
     sed -n 's/^insmod \([^ ]*\).*/\1/p'
@@ -92,6 +92,20 @@ for helper in ata_id cdrom_id scsi_id; do
 done
 cp "$rules" "$root/etc/udev/rules.d/"
 [ -f /etc/udev/udev.conf ] && cp /etc/udev/udev.conf "$root/etc/udev/"
+# The loop-device tests' file system tools, where the host has them.
+for tool in /sbin/mkfs.fat /sbin/fsck.fat /sbin/mke2fs; do
+  [ -x "$tool" ] || continue
+  cp "$tool" "$root/sbin/"
+  copy_with_libraries "$tool"
+done
+[ -x "$root/sbin/mke2fs" ] && ln -sf mke2fs "$root/sbin/mkfs.ext2"
+# fsck.fat reads names through iconv's code page 850.
+gconv=/usr/lib/x86_64-linux-gnu/gconv
+if [ -f "$gconv/IBM850.so" ]; then
+  mkdir -p "$root$gconv"
+  cp "$gconv/IBM850.so" "$root$gconv/"
+  cp -r "$gconv"/gconv-modules* "$root$gconv/"
+fi
 if [ -x /usr/bin/strace ]; then
   cp /usr/bin/strace "$root/usr/local/bin/"
   copy_with_libraries /usr/bin/strace
