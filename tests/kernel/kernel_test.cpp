@@ -152,8 +152,12 @@ class KernelTest : public ::testing::Test {
   };
   // Plugs `player` in: without bootable firmware it comes up in its ROM's
   // recovery mode, which the guest sees as a hidraw node.
-  void PlugInRomMode(int player) {
-    ASSERT_EQ(machine->players.command("plug " + std::to_string(player)), "ok");
+  // (`buttonHeld`: a player with firmware, plugged in with its recovery
+  // button held.)
+  void PlugInRomMode(int player, bool buttonHeld = false) {
+    ASSERT_EQ(machine->players.command("plug " + std::to_string(player) +
+                                       (buttonHeld ? " recovery" : "")),
+              "ok");
     ASSERT_EQ(Await(player, "rom-recovery", 5000).rfind("ok", 0), 0u);
     ASSERT_EQ(Run("i=0; until [ -e /dev/hidraw0 ]; do i=$((i+1)); [ $i -gt 100 ] && exit 1; "
                   "sleep 0.2; done; udevadm settle")
@@ -507,12 +511,7 @@ TEST_F(KernelTest, RootForAUserBacksUpAndRestoresThroughItsOwnMount) {
 
   const std::string player = std::to_string(kPlayer);
   ASSERT_EQ(machine->players.command("unplug " + player), "ok");
-  ASSERT_EQ(machine->players.command("plug " + player + " recovery"), "ok");
-  ASSERT_EQ(Await(kPlayer, "rom-recovery", 5000).rfind("ok", 0), 0u);
-  ASSERT_EQ(Run("i=0; until [ -e /dev/hidraw0 ]; do i=$((i+1)); [ $i -gt 100 ] && exit 1; "
-                "sleep 0.2; done; udevadm settle")
-                .exitCode,
-            0);
+  ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kPlayer, true));
   const CommandResult recover = Run("SUDO_USER=tester kx7fw --json recover /firmware/", true, 400);
   EXPECT_EQ(Result(recover).value("result", -1), 0);
   ASSERT_EQ(Await(kPlayer, "normal", 30000).rfind("ok", 0), 0u);
