@@ -11,7 +11,7 @@
 #include "firmware/fw_component.h"
 #include "firmware/hid_recovery.h"
 #include "host/drive_letters.h"
-#include "host/player_scan.h"
+#include "device/player_scan.h"
 #include "host/settings_backup.h"
 #include "kx7fw/kx7fw.h"
 

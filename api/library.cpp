@@ -6,7 +6,7 @@
 #include "api/busy_guard.h"
 #include "api/result_codes.h"
 #include "firmware/hid_recovery.h"
-#include "host/player_scan.h"
+#include "device/player_scan.h"
 #include "host/serial_lookup.h"
 
 namespace kx7 {

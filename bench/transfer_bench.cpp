@@ -10,7 +10,7 @@
 
 #include "bench/bench_world.h"
 #include "device/device_session.h"
-#include "device/drive_image.h"
+#include "media/drive_image.h"
 #include "firmware/fw_component.h"
 #include "firmware/image_table.h"
 

@@ -6,7 +6,7 @@
 #include "cli/commands.h"
 #include "cli/players.h"
 #include "device/device_session.h"
-#include "firmware/data_drive_format.h"
+#include "media/data_drive_format.h"
 #include "host/drive_letters.h"
 #include "sim/sb_file.h"
 

@@ -7,7 +7,7 @@
 #include "firmware/fw_component.h"
 #include "firmware/hid_recovery.h"
 #include "host/drive_letters.h"
-#include "host/player_scan.h"
+#include "device/player_scan.h"
 #include "util/byte_order.h"
 
 namespace kx7::cli {

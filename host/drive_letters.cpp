@@ -6,7 +6,7 @@
 #include <cstring>
 #include <span>
 
-#include "host/player_scan.h"
+#include "device/player_scan.h"
 #include "host/serial_lookup.h"
 #include "util/ascii.h"
 

@@ -15,7 +15,7 @@
 #include <numeric>
 
 #include "device/device_session.h"
-#include "firmware/data_drive_format.h"
+#include "media/data_drive_format.h"
 #include "layout_bytes.h"
 #include "loop_device.h"
 #include "loop_player.h"

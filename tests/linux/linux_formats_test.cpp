@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/commands.h"
-#include "firmware/raw_sectors.h"
+#include "media/raw_sectors.h"
 #include "firmware/sdisk.h"
 #include "layout_bytes.h"
 #include "platform/linux/hid_descriptor.h"

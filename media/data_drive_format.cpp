@@ -1,4 +1,4 @@
-#include "firmware/data_drive_format.h"
+#include "media/data_drive_format.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "device/drive_image.h"
+#include "media/drive_image.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "firmware/raw_sectors.h"
+#include "media/raw_sectors.h"
 
 #include <algorithm>
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "firmware/raw_sectors.h"
+#include "media/raw_sectors.h"
 #include "firmware/sdisk.h"
 
 namespace kx7 {

@@ -1,4 +1,4 @@
-#include "host/player_scan.h"
+#include "device/player_scan.h"
 
 #include "device/device_session.h"
 
