@@ -8,7 +8,7 @@
 #include "device/device_session.h"
 #include "media/data_drive_format.h"
 #include "host/drive_letters.h"
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 
 namespace kx7::cli {
 

@@ -16,8 +16,8 @@
 #include "api/library.h"
 #include "fuzz/fuzz_check.h"
 #include "kx7fw/kx7fw.h"
-#include "sim/backends.h"
-#include "sim/scenario.h"
+#include "sim/backend/backends.h"
+#include "sim/scenario/default_scenario.h"
 #include "sim/world.h"
 #include "util/byte_order.h"
 

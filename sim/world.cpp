@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "sim/backends.h"
-#include "sim/text.h"
+#include "sim/backend/backends.h"
+#include "sim/host/text.h"
 
 namespace kx7::sim {
 

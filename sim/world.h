@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "sim/clock.h"
-#include "sim/faults.h"
-#include "sim/file_store.h"
-#include "sim/player.h"
-#include "sim/registry_store.h"
-#include "sim/transcript.h"
+#include "sim/host/clock.h"
+#include "sim/host/faults.h"
+#include "sim/host/file_store.h"
+#include "sim/player/player.h"
+#include "sim/host/registry_store.h"
+#include "sim/host/transcript.h"
 
 namespace kx7::sim {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/drive_letters.h"
-#include "sim/text.h"
+#include "sim/host/text.h"
 #include "support/host_players.h"
 #include "support/sim_fixture.h"
 

@@ -11,7 +11,7 @@
 #include "device/device_session.h"
 #include "media/data_drive_format.h"
 #include "media/raw_sectors.h"
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 #include "support/fat_oracle.h"
 #include "support/host_players.h"
 #include "support/sim_fixture.h"

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario_file.h"
+#include "sim/scenario/scenario_file.h"
 #include "support/sim_fixture.h"
 
 namespace kx7::test {

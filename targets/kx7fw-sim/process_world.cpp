@@ -7,8 +7,8 @@
 
 #include "api/library.h"
 #include "kx7fw/kx7sim.h"
-#include "sim/scenario.h"
-#include "sim/scenario_file.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/scenario_file.h"
 #include "sim/world.h"
 
 namespace {

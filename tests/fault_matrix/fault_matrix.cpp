@@ -1,6 +1,6 @@
 #include "fault_matrix/fault_matrix.h"
 
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 
 namespace kx7::matrix {
 

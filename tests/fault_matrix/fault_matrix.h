@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 namespace kx7::matrix {
 

@@ -21,7 +21,7 @@
 #include "loop_player.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/usb_disks.h"
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 #include "support/fat_oracle.h"
 #include "util/byte_order.h"
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/system.h"
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 

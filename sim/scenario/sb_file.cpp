@@ -1,4 +1,4 @@
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/scenario_json.h"
+#include "sim/scenario/scenario_json.h"
 #include "sim/world.h"
 
 namespace kx7::sim::scenario {

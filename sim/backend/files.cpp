@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim/backends.h"
-#include "sim/path_rules.h"
-#include "sim/real_files.h"
-#include "sim/text.h"
+#include "sim/backend/backends.h"
+#include "sim/host/path_rules.h"
+#include "sim/host/real_files.h"
+#include "sim/host/text.h"
 #include "sim/world.h"
 
 namespace kx7::sim {

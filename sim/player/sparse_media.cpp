@@ -1,4 +1,4 @@
-#include "sim/sparse_media.h"
+#include "sim/player/sparse_media.h"
 
 #include <algorithm>
 #include <cstring>

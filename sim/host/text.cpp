@@ -1,4 +1,4 @@
-#include "sim/text.h"
+#include "sim/host/text.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,5 +1,5 @@
-#include "sim/backends.h"
-#include "sim/text.h"
+#include "sim/backend/backends.h"
+#include "sim/host/text.h"
 #include "sim/world.h"
 
 namespace kx7::sim {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/sparse_media.h"
+#include "sim/player/sparse_media.h"
 
 namespace kx7::sim {
 

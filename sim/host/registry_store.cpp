@@ -1,6 +1,6 @@
-#include "sim/registry_store.h"
+#include "sim/host/registry_store.h"
 
-#include "sim/text.h"
+#include "sim/host/text.h"
 
 namespace kx7::sim {
 

@@ -2,8 +2,8 @@
 #include <optional>
 #include <vector>
 
-#include "sim/backends.h"
-#include "sim/text.h"
+#include "sim/backend/backends.h"
+#include "sim/host/text.h"
 #include "sim/world.h"
 
 namespace kx7::sim {

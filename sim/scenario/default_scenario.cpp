@@ -1,6 +1,6 @@
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 
 namespace kx7::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/scenario_json.h"
+#include "sim/scenario/scenario_json.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,8 +1,8 @@
-#include "sim/faults.h"
+#include "sim/host/faults.h"
 
 #include <algorithm>
 
-#include "sim/text.h"
+#include "sim/host/text.h"
 
 namespace kx7::sim {
 

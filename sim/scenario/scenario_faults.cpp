@@ -1,4 +1,4 @@
-#include "sim/scenario_faults.h"
+#include "sim/scenario/scenario_faults.h"
 
 #include <algorithm>
 #include <cstdint>

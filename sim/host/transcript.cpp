@@ -1,4 +1,4 @@
-#include "sim/transcript.h"
+#include "sim/host/transcript.h"
 
 #include <cstdio>
 

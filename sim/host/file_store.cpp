@@ -1,6 +1,6 @@
-#include "sim/file_store.h"
+#include "sim/host/file_store.h"
 
-#include "sim/text.h"
+#include "sim/host/text.h"
 
 namespace kx7::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/real_files.h"
+#include "sim/host/real_files.h"
 
 #include <algorithm>
 #include <filesystem>

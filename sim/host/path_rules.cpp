@@ -1,9 +1,9 @@
-#include "sim/path_rules.h"
+#include "sim/host/path_rules.h"
 
 #include <array>
 #include <vector>
 
-#include "sim/text.h"
+#include "sim/host/text.h"
 
 namespace kx7::sim {
 

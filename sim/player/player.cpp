@@ -1,4 +1,4 @@
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "sim/backends.h"
+#include "sim/backend/backends.h"
 #include "sim/world.h"
 
 namespace kx7::sim {
