@@ -8,10 +8,10 @@
 #include "api/library.h"
 #include "api/result_codes.h"
 #include "api/text_args.h"
+#include "device/player_scan.h"
 #include "firmware/fw_component.h"
 #include "firmware/hid_recovery.h"
 #include "host/drive_letters.h"
-#include "device/player_scan.h"
 #include "host/settings_backup.h"
 #include "kx7fw/kx7fw.h"
 

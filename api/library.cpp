@@ -5,8 +5,8 @@
 
 #include "api/busy_guard.h"
 #include "api/result_codes.h"
-#include "firmware/hid_recovery.h"
 #include "device/player_scan.h"
+#include "firmware/hid_recovery.h"
 #include "host/serial_lookup.h"
 
 namespace kx7 {

@@ -8,12 +8,12 @@
 #include "api/result_codes.h"
 #include "api/text_args.h"
 #include "device/commands.h"
-#include "media/drive_image.h"
+#include "device/player_scan.h"
 #include "firmware/fw_component.h"
 #include "firmware/hid_recovery.h"
 #include "host/autoplay_reject.h"
 #include "host/drive_letters.h"
-#include "device/player_scan.h"
+#include "media/drive_image.h"
 
 namespace kx7 {
 

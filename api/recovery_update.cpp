@@ -9,13 +9,13 @@
 #include "api/result_codes.h"
 #include "api/text_args.h"
 #include "device/commands.h"
-#include "media/drive_image.h"
-#include "media/data_drive_format.h"
+#include "device/player_scan.h"
 #include "firmware/fw_component.h"
 #include "host/autoplay_reject.h"
 #include "host/drive_letters.h"
-#include "device/player_scan.h"
 #include "host/settings_backup.h"
+#include "media/data_drive_format.h"
+#include "media/drive_image.h"
 
 namespace kx7 {
 

@@ -6,8 +6,8 @@
 #include "cli/commands.h"
 #include "cli/players.h"
 #include "device/device_session.h"
-#include "media/data_drive_format.h"
 #include "host/drive_letters.h"
+#include "media/data_drive_format.h"
 #include "sim/scenario/sb_file.h"
 
 namespace kx7::cli {

@@ -42,9 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     world.addOtherDevice(input.ConsumeBool() ? "USB" : "DiskDrive",
                          std::string(kx7::kPlayerUsbPrefix) + serial);
     if (input.ConsumeBool())
-      world.registry().setValue(RegistryRoot::LocalMachine,
-                                std::string(kx7::sim::reg_path::kUsbStorPlayer) + "\\" + serial + "&0",
-                                "ParentIdPrefix", RegistryType::String, Bytes(input, 1100));
+      world.registry().setValue(
+          RegistryRoot::LocalMachine,
+          std::string(kx7::sim::reg_path::kUsbStorPlayer) + "\\" + serial + "&0", "ParentIdPrefix",
+          RegistryType::String, Bytes(input, 1100));
   }
   const std::string serial = input.ConsumeRandomLengthString(300);
   const kx7::platform::Services services = world.services();

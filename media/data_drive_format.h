@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "media/raw_sectors.h"
 #include "firmware/sdisk.h"
+#include "media/raw_sectors.h"
 
 namespace kx7 {
 

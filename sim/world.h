@@ -13,9 +13,9 @@
 #include "sim/host/clock.h"
 #include "sim/host/faults.h"
 #include "sim/host/file_store.h"
-#include "sim/player/player.h"
 #include "sim/host/registry_store.h"
 #include "sim/host/transcript.h"
+#include "sim/player/player.h"
 
 namespace kx7::sim {
 

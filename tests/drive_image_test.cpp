@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "device/device_session.h"
-#include "media/drive_image.h"
 #include "firmware/image_table.h"
+#include "media/drive_image.h"
 #include "sim/scenario/sb_file.h"
 #include "sim/world.h"
 #include "support/sim_fixture.h"

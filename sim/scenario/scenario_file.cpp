@@ -9,11 +9,11 @@
 #include <map>
 #include <set>
 
-#include "sim/scenario/sb_file.h"
+#include "sim/host/text.h"
 #include "sim/scenario/default_scenario.h"
+#include "sim/scenario/sb_file.h"
 #include "sim/scenario/scenario_faults.h"
 #include "sim/scenario/scenario_json.h"
-#include "sim/host/text.h"
 
 namespace kx7::sim {
 

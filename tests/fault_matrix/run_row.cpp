@@ -9,8 +9,8 @@
 
 #include "api/library.h"
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario/sb_file.h"
 #include "sim/scenario/default_scenario.h"
+#include "sim/scenario/sb_file.h"
 #include "sim/world.h"
 #include "support/sim_fixture.h"
 

@@ -15,10 +15,10 @@
 #include <numeric>
 
 #include "device/device_session.h"
-#include "media/data_drive_format.h"
 #include "layout_bytes.h"
 #include "loop_device.h"
 #include "loop_player.h"
+#include "media/data_drive_format.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/usb_disks.h"
 #include "sim/scenario/sb_file.h"
