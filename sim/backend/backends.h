@@ -1,20 +1,20 @@
 #pragma once
 
-// The platform interfaces as the simulated world implements them. Each
-// records what crosses it in the world's transcript.
+// The platform interfaces as the simulated world implements them, over the
+// world's port. Each records what crosses it in the world's transcript.
 
 #include <map>
+#include <vector>
 
 #include "platform/platform.h"
+#include "sim/backend/handle_table.h"
+#include "sim/backend/world_port.h"
 
 namespace kx7::sim {
 
-class World;
-struct SimDrive;
-
 class SimVolumeIo final : public platform::VolumeIo {
  public:
-  explicit SimVolumeIo(World& world) : world_(world) {}
+  SimVolumeIo(WorldPort& world, HandleTable& handles) : world_(world), handles_(handles) {}
   std::uint32_t logicalDriveMask() override;
   platform::DriveType driveType(std::string_view rootPath) override;
   std::string fileSystemName(std::string_view rootPath) override;
@@ -42,34 +42,36 @@ class SimVolumeIo final : public platform::VolumeIo {
   };
   Region dataRegion(platform::Handle handle);
 
-  World& world_;
+  WorldPort& world_;
+  HandleTable& handles_;
 };
 
 class SimDeviceEnumeration final : public platform::DeviceEnumeration {
  public:
-  explicit SimDeviceEnumeration(World& world) : world_(world) {}
+  explicit SimDeviceEnumeration(WorldPort& world) : world_(world) {}
   std::unique_ptr<platform::PresentDeviceSet> presentDevices(std::uint32_t& lastError) override;
   std::unique_ptr<platform::HidInterfaceSet> hidInterfaces() override;
 
  private:
-  World& world_;
+  WorldPort& world_;
 };
 
 class SimHid final : public platform::HidTransport {
  public:
-  explicit SimHid(World& world) : world_(world) {}
+  SimHid(WorldPort& world, HandleTable& handles) : world_(world), handles_(handles) {}
   platform::Handle open(std::string_view devicePath) override;
   void close(platform::Handle handle) override;
   bool readCaps(platform::Handle handle, platform::HidCaps& caps, std::uint32_t& status) override;
   bool writeReport(platform::Handle handle, std::span<const std::uint8_t> report) override;
 
  private:
-  World& world_;
+  WorldPort& world_;
+  HandleTable& handles_;
 };
 
 class SimRegistry final : public platform::Registry {
  public:
-  explicit SimRegistry(World& world) : world_(world) {}
+  explicit SimRegistry(WorldPort& world) : world_(world) {}
   std::optional<platform::RegistryKey> openKey(platform::RegistryRoot root, std::string_view path,
                                                std::uint32_t access) override;
   std::optional<platform::RegistryKey> createKey(platform::RegistryRoot root,
@@ -88,14 +90,14 @@ class SimRegistry final : public platform::Registry {
     std::string path;
     std::uint32_t access;
   };
-  World& world_;
+  WorldPort& world_;
   std::map<std::uintptr_t, OpenKey> keys_;
   std::uintptr_t next_ = 0x2000;
 };
 
 class SimFileSystem final : public platform::FileSystem {
  public:
-  explicit SimFileSystem(World& world) : world_(world) {}
+  explicit SimFileSystem(WorldPort& world) : world_(world) {}
   std::string modulePath() override;
   bool createDirectory(std::string_view path) override;
   bool copyFileNoOverwrite(std::string_view from, std::string_view to) override;
@@ -104,17 +106,17 @@ class SimFileSystem final : public platform::FileSystem {
                                                       platform::OpenMode mode) override;
 
  private:
-  World& world_;
+  WorldPort& world_;
 };
 
-// The small services: shell notifications, COM, the OS version and the
-// clock.
+// The small services: shell notifications, COM (with the running-object
+// table), the OS version and the clock.
 class SimHostServices final : public platform::Shell,
                               public platform::ComServices,
                               public platform::SystemInfo,
                               public platform::Clock {
  public:
-  explicit SimHostServices(World& world) : world_(world) {}
+  explicit SimHostServices(WorldPort& world) : world_(world) {}
   void changeNotify(std::uint32_t events, std::uint32_t flags, std::string_view path) override;
   platform::HResult registerRunningObject(const platform::Guid& classId,
                                           platform::ComUnknown& object, std::uint32_t flags,
@@ -125,8 +127,14 @@ class SimHostServices final : public platform::Shell,
   platform::OsVersion osVersion() override;
   void sleep(std::uint32_t milliseconds) override;
 
+  // Objects registered and not revoked, by cookie.
+  std::vector<std::uint32_t> runningCookies() const;
+  platform::ComUnknown* runningObject(std::uint32_t cookie) const;
+
  private:
-  World& world_;
+  WorldPort& world_;
+  std::map<std::uint32_t, platform::ComUnknown*> runningObjects_;
+  std::uint32_t nextCookie_ = 0x1001;
 };
 
 }  // namespace kx7::sim

@@ -2,7 +2,6 @@
 
 #include "sim/backend/backends.h"
 #include "sim/host/text.h"
-#include "sim/world.h"
 
 namespace kx7::sim {
 
@@ -56,19 +55,19 @@ class SimHidInterfaceSet final : public platform::HidInterfaceSet {
 std::unique_ptr<platform::PresentDeviceSet> SimDeviceEnumeration::presentDevices(
     std::uint32_t& lastError) {
   const auto guard = world_.lock();
-  if (const auto error = world_.faults_.deviceListError()) {
+  if (const auto error = world_.faults().deviceListError()) {
     lastError = *error;
     return nullptr;
   }
-  return std::make_unique<SimPresentDeviceSet>(world_.deviceList());
+  return std::make_unique<SimPresentDeviceSet>(world_.presentDevices());
 }
 
 std::unique_ptr<platform::HidInterfaceSet> SimDeviceEnumeration::hidInterfaces() {
   const auto guard = world_.lock();
-  if (world_.faults_.hidSetFails()) return nullptr;
+  if (world_.faults().hidSetFails()) return nullptr;
   std::vector<std::string> paths;
-  for (const auto& entry : world_.hidInterfaceList()) paths.push_back(entry.path);
-  return std::make_unique<SimHidInterfaceSet>(std::move(paths), world_.faults_);
+  for (const auto& entry : world_.hidInterfaces()) paths.push_back(entry.path);
+  return std::make_unique<SimHidInterfaceSet>(std::move(paths), world_.faults());
 }
 
 }  // namespace kx7::sim

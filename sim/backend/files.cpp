@@ -5,7 +5,6 @@
 #include "sim/host/path_rules.h"
 #include "sim/host/real_files.h"
 #include "sim/host/text.h"
-#include "sim/world.h"
 
 namespace kx7::sim {
 
@@ -20,7 +19,7 @@ struct Location {
   bool valid = true;
 };
 
-Location Resolve(World& world, std::string_view path) {
+Location Resolve(WorldPort& world, std::string_view path) {
   Location where;
   if (path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return where;
   const char letter = UpperLetter(path[0]);
@@ -61,7 +60,7 @@ class SimInputFile final : public platform::InputFile {
 
 std::string SimFileSystem::modulePath() {
   const auto guard = world_.lock();
-  return world_.modulePath_;
+  return world_.modulePath();
 }
 
 bool SimFileSystem::createDirectory(std::string_view asked) {
@@ -74,14 +73,11 @@ bool SimFileSystem::createDirectory(std::string_view asked) {
       IsNameablePath(path)) {
     const std::string parent = ParentPath(path);
     const char letter = path.empty() ? 0 : UpperLetter(path[0]);
-    ok = world_.hostDrives_.count(letter) && !world_.files_.hasDirectory(path) &&
-         !world_.files_.hasFile(path) && world_.files_.hasDirectory(parent);
-    if (ok) world_.files_.addDirectory(path);
+    ok = world_.hostDrive(letter) && !world_.files().hasDirectory(path) &&
+         !world_.files().hasFile(path) && world_.files().hasDirectory(parent);
+    if (ok) world_.files().addDirectory(path);
   }
-  world_.transcript_.add(Event{.kind = EventKind::Directory,
-                               .time = world_.clock_.now(),
-                               .target = std::string(asked),
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::Directory, .target = std::string(asked), .ok = ok});
   return ok;
 }
 
@@ -93,7 +89,7 @@ bool SimFileSystem::pathExists(std::string_view asked) {
   const Location where = Resolve(world_, path);
   if (where.player)
     return where.valid && (where.name.empty() || where.player->rootFiles.count(where.name) != 0);
-  return world_.files_.hasFile(path) || world_.files_.hasDirectory(path);
+  return world_.files().hasFile(path) || world_.files().hasDirectory(path);
 }
 
 bool SimFileSystem::copyFileNoOverwrite(std::string_view askedFrom, std::string_view askedTo) {
@@ -117,25 +113,24 @@ bool SimFileSystem::copyFileNoOverwrite(std::string_view askedFrom, std::string_
       bytes.emplace(static_cast<std::size_t>(file->size().value_or(0)));
       bytes->resize(file->readAt(0, *bytes));
     }
-  } else if (const auto* file = world_.files_.file(from)) {
+  } else if (const auto* file = world_.files().file(from)) {
     bytes = *file;
   }
-  bool ok = nameable && bytes.has_value() && !world_.faults_.fileCopyFails(to);
+  bool ok = nameable && bytes.has_value() && !world_.faults().fileCopyFails(to);
   if (ok && destination.player) {
     ok = destination.valid && !destination.name.empty() &&
          !destination.player->rootFiles.count(destination.name);
     if (ok) destination.player->rootFiles[destination.name] = *bytes;
   } else if (ok) {
     // Neither a file nor a folder of that name is replaced.
-    ok = !world_.files_.hasFile(to) && !world_.files_.hasDirectory(to) &&
-         world_.files_.hasDirectory(ParentPath(to));
-    if (ok) world_.files_.addFile(to, *bytes);
+    ok = !world_.files().hasFile(to) && !world_.files().hasDirectory(to) &&
+         world_.files().hasDirectory(ParentPath(to));
+    if (ok) world_.files().addFile(to, *bytes);
   }
-  world_.transcript_.add(Event{.kind = EventKind::FileCopy,
-                               .time = world_.clock_.now(),
-                               .target = std::string(askedFrom),
-                               .name = std::string(askedTo),
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::FileCopy,
+                      .target = std::string(askedFrom),
+                      .name = std::string(askedTo),
+                      .ok = ok});
   return ok;
 }
 
@@ -143,9 +138,9 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
                                                                    platform::OpenMode) {
   const auto guard = world_.lock();
   const std::string text(asked);
-  const Faults::FileOpenVerdict verdict = world_.faults_.onFileOpen(text);
+  const Faults::FileOpenVerdict verdict = world_.faults().onFileOpen(text);
   if (verdict.fails) return nullptr;
-  if (IsRealPath(asked)) return OpenRealFile(asked, world_.faults_.shrunkSize(text));
+  if (IsRealPath(asked)) return OpenRealFile(asked, world_.faults().shrunkSize(text));
   const std::string path = TrimmedPath(asked);
   if (asked.size() > kMaxPathChars || !IsNameablePath(path)) return nullptr;
   const Location where = Resolve(world_, path);
@@ -156,14 +151,14 @@ std::unique_ptr<platform::InputFile> SimFileSystem::openForReading(std::string_v
     if (it == where.player->rootFiles.end()) return nullptr;
     bytes = std::make_shared<const std::vector<std::uint8_t>>(it->second);
   } else {
-    bytes = world_.files_.shared(path);
+    bytes = world_.files().shared(path);
     if (!bytes) return nullptr;
   }
   std::size_t size = bytes->size();
   if (verdict.truncatedTo && *verdict.truncatedTo < size)
     size = static_cast<std::size_t>(*verdict.truncatedTo);
   std::size_t readable = size;
-  if (const auto shrunk = world_.faults_.shrunkSize(text); shrunk && *shrunk < readable)
+  if (const auto shrunk = world_.faults().shrunkSize(text); shrunk && *shrunk < readable)
     readable = static_cast<std::size_t>(*shrunk);
   return std::make_unique<SimInputFile>(std::move(bytes), readable, size);
 }

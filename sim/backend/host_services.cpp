@@ -1,18 +1,14 @@
 #include <cstdio>
 
 #include "sim/backend/backends.h"
-#include "sim/world.h"
 
 namespace kx7::sim {
 
 void SimHostServices::changeNotify(std::uint32_t events, std::uint32_t flags,
                                    std::string_view path) {
   const auto guard = world_.lock();
-  world_.transcript_.add(Event{.kind = EventKind::Notify,
-                               .time = world_.clock_.now(),
-                               .target = std::string(path),
-                               .length = flags,
-                               .value = events});
+  world_.record(Event{
+      .kind = EventKind::Notify, .target = std::string(path), .length = flags, .value = events});
 }
 
 platform::HResult SimHostServices::registerRunningObject(const platform::Guid&,
@@ -21,22 +17,20 @@ platform::HResult SimHostServices::registerRunningObject(const platform::Guid&,
   const auto guard = world_.lock();
   // The table holds a reference of its own until the object is revoked.
   object.AddRef();
-  cookie = world_.nextCookie_++;
-  world_.runningObjects_[cookie] = &object;
-  world_.transcript_.add(
-      Event{.kind = EventKind::RotRegister, .time = world_.clock_.now(), .value = cookie});
+  cookie = nextCookie_++;
+  runningObjects_[cookie] = &object;
+  world_.record(Event{.kind = EventKind::RotRegister, .value = cookie});
   return platform::kSOk;
 }
 
 platform::HResult SimHostServices::revokeRunningObject(std::uint32_t cookie) {
   const auto guard = world_.lock();
-  const auto it = world_.runningObjects_.find(cookie);
-  const bool found = it != world_.runningObjects_.end();
-  world_.transcript_.add(Event{
-      .kind = EventKind::RotRevoke, .time = world_.clock_.now(), .value = cookie, .ok = found});
+  const auto it = runningObjects_.find(cookie);
+  const bool found = it != runningObjects_.end();
+  world_.record(Event{.kind = EventKind::RotRevoke, .value = cookie, .ok = found});
   if (!found) return static_cast<platform::HResult>(0x800401E3);  // MK_E_UNAVAILABLE
   platform::ComUnknown* object = it->second;
-  world_.runningObjects_.erase(it);
+  runningObjects_.erase(it);
   object->Release();
   return platform::kSOk;
 }
@@ -61,11 +55,24 @@ std::string SimHostServices::toAnsi(const char16_t* text) {
 
 platform::OsVersion SimHostServices::osVersion() {
   const auto guard = world_.lock();
-  return world_.osVersion_;
+  return world_.osVersion();
 }
 
 void SimHostServices::sleep(std::uint32_t milliseconds) {
   world_.sleep(milliseconds);
+}
+
+std::vector<std::uint32_t> SimHostServices::runningCookies() const {
+  const auto guard = world_.lock();
+  std::vector<std::uint32_t> cookies;
+  for (const auto& [cookie, object] : runningObjects_) cookies.push_back(cookie);
+  return cookies;
+}
+
+platform::ComUnknown* SimHostServices::runningObject(std::uint32_t cookie) const {
+  const auto guard = world_.lock();
+  const auto it = runningObjects_.find(cookie);
+  return it == runningObjects_.end() ? nullptr : it->second;
 }
 
 }  // namespace kx7::sim

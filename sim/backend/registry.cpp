@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "sim/backend/backends.h"
-#include "sim/world.h"
 
 namespace kx7::sim {
 
@@ -20,8 +19,8 @@ std::optional<platform::RegistryKey> SimRegistry::openKey(platform::RegistryRoot
                                                           std::uint32_t access) {
   const auto guard = world_.lock();
   const std::string text(path);
-  if (!IsSubKeyPath(path) || world_.faults_.registryOpenFails(text) ||
-      !world_.registry_.hasKey(root, path))
+  if (!IsSubKeyPath(path) || world_.faults().registryOpenFails(text) ||
+      !world_.registry().hasKey(root, path))
     return std::nullopt;
   const std::uintptr_t handle = next_++;
   keys_[handle] = OpenKey{root, text, access};
@@ -32,10 +31,10 @@ std::optional<platform::RegistryKey> SimRegistry::createKey(platform::RegistryRo
                                                             std::string_view path) {
   const auto guard = world_.lock();
   const std::string text(path);
-  if (!IsSubKeyPath(path) || world_.faults_.registryOpenFails(text) ||
-      world_.faults_.registryCreateFails(text))
+  if (!IsSubKeyPath(path) || world_.faults().registryOpenFails(text) ||
+      world_.faults().registryCreateFails(text))
     return std::nullopt;
-  world_.registry_.createKey(root, path);
+  world_.registry().createKey(root, path);
   const std::uintptr_t handle = next_++;
   keys_[handle] = OpenKey{
       root, text, platform::registry_access::kSetValue | platform::registry_access::kQueryValue};
@@ -48,9 +47,9 @@ bool SimRegistry::queryValue(platform::RegistryKey key, std::string_view name,
   const auto it = keys_.find(key.value);
   if (it == keys_.end() || !(it->second.access & platform::registry_access::kQueryValue))
     return false;
-  if (world_.faults_.registryQueryFails(std::string(name))) return false;
+  if (world_.faults().registryQueryFails(std::string(name))) return false;
   const RegistryStore::Value* value =
-      world_.registry_.value(it->second.root, it->second.path, name);
+      world_.registry().value(it->second.root, it->second.path, name);
   if (!value || value->data.size() > buffer.size()) return false;  // ERROR_MORE_DATA
   // An empty value copies nothing (and has no bytes to copy from).
   if (!value->data.empty()) std::memcpy(buffer.data(), value->data.data(), value->data.size());
@@ -63,21 +62,20 @@ bool SimRegistry::setValue(platform::RegistryKey key, std::string_view name,
   const auto guard = world_.lock();
   const auto it = keys_.find(key.value);
   const bool ok = it != keys_.end() && (it->second.access & platform::registry_access::kSetValue) &&
-                  !world_.faults_.registryWriteFails(it->second.path);
+                  !world_.faults().registryWriteFails(it->second.path);
   if (ok)
-    world_.registry_.setValue(it->second.root, it->second.path, name, type,
-                              {data.begin(), data.end()});
+    world_.registry().setValue(it->second.root, it->second.path, name, type,
+                               {data.begin(), data.end()});
   const std::string root = it == keys_.end()                                         ? ""
                            : it->second.root == platform::RegistryRoot::LocalMachine ? "HKLM\\"
                                                                                      : "HKCU\\";
-  world_.transcript_.add(Event{.kind = EventKind::RegistryWrite,
-                               .time = world_.clock_.now(),
-                               .target = it == keys_.end() ? "" : root + it->second.path,
-                               .name = std::string(name),
-                               .bytes = {data.begin(), data.end()},
-                               .length = it == keys_.end() ? 0 : it->second.access,
-                               .value = static_cast<std::uint64_t>(type),
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::RegistryWrite,
+                      .target = it == keys_.end() ? "" : root + it->second.path,
+                      .name = std::string(name),
+                      .bytes = {data.begin(), data.end()},
+                      .length = it == keys_.end() ? 0 : it->second.access,
+                      .value = static_cast<std::uint64_t>(type),
+                      .ok = ok});
   return ok;
 }
 

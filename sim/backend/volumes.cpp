@@ -4,7 +4,6 @@
 
 #include "sim/backend/backends.h"
 #include "sim/host/text.h"
-#include "sim/world.h"
 
 namespace kx7::sim {
 
@@ -96,8 +95,7 @@ platform::DriveType SimVolumeIo::driveType(std::string_view rootPath) {
   const auto guard = world_.lock();
   const char letter = LetterOfRoot(rootPath);
   if (world_.playerAtLetter(letter) >= 0) return platform::DriveType::Removable;
-  if (const auto it = world_.hostDrives_.find(letter); it != world_.hostDrives_.end())
-    return it->second.type;
+  if (const HostDrive* drive = world_.hostDrive(letter)) return drive->type;
   return platform::DriveType::NoRootDir;
 }
 
@@ -106,15 +104,14 @@ std::string SimVolumeIo::fileSystemName(std::string_view rootPath) {
   const char letter = LetterOfRoot(rootPath);
   if (const int p = world_.playerAtLetter(letter); p >= 0)
     return world_.player(static_cast<std::size_t>(p)).fileSystemName();
-  if (const auto it = world_.hostDrives_.find(letter); it != world_.hostDrives_.end())
-    return it->second.fileSystem;
+  if (const HostDrive* drive = world_.hostDrive(letter)) return drive->fileSystem;
   return "";
 }
 
 platform::Handle SimVolumeIo::openDevice(std::string_view path) {
   const auto guard = world_.lock();
   const std::string upper = Upper(path);
-  World::Target target{World::TargetKind::HostVolume, std::string(path)};
+  Target target{TargetKind::HostVolume, std::string(path)};
   bool found = false;
   if (upper.size() == 6 && upper.rfind("\\\\.\\", 0) == 0 && upper[5] == ':') {
     const char letter = upper[4];
@@ -122,13 +119,13 @@ platform::Handle SimVolumeIo::openDevice(std::string_view path) {
     if (p >= 0 && !world_.player(static_cast<std::size_t>(p)).hasVolume()) {
       // A disk whose table holds no partition has no volume to open.
     } else if (p >= 0) {
-      target.kind = World::TargetKind::PlayerVolume;
+      target.kind = TargetKind::PlayerVolume;
       target.player = p;
       target.generation = world_.player(static_cast<std::size_t>(p)).generation;
       target.letter = letter;
       found = true;
-    } else if (world_.hostDrives_.count(letter)) {
-      target.kind = World::TargetKind::HostVolume;
+    } else if (world_.hostDrive(letter)) {
+      target.kind = TargetKind::HostVolume;
       target.letter = letter;
       found = true;
     }
@@ -140,47 +137,43 @@ platform::Handle SimVolumeIo::openDevice(std::string_view path) {
       // they are on the bus as mass storage.
       const int disk = std::stoi(number);
       if (disk == 0) {
-        target.kind = World::TargetKind::HostDisk;
+        target.kind = TargetKind::HostDisk;
         found = true;
-      } else if (static_cast<std::size_t>(disk) <= world_.players_.size() &&
+      } else if (static_cast<std::size_t>(disk) <= world_.playerCount() &&
                  world_.player(static_cast<std::size_t>(disk - 1)).letter != 0) {
-        target.kind = World::TargetKind::PlayerDisk;
+        target.kind = TargetKind::PlayerDisk;
         target.player = disk - 1;
         target.generation = world_.player(static_cast<std::size_t>(disk - 1)).generation;
         found = true;
       }
     }
   }
-  const platform::Handle handle = found ? world_.newHandle(target) : platform::Handle::invalid();
-  world_.transcript_.add(Event{.kind = EventKind::Open,
-                               .time = world_.clock_.now(),
-                               .target = std::string(path),
-                               .value = handle.value(),
-                               .ok = found});
+  const platform::Handle handle = found ? handles_.open(target) : platform::Handle::invalid();
+  world_.record(Event{
+      .kind = EventKind::Open, .target = std::string(path), .value = handle.value(), .ok = found});
   return handle;
 }
 
 void SimVolumeIo::closeHandle(platform::Handle handle) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
-  world_.transcript_.add(Event{.kind = EventKind::Close,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .value = handle.value(),
-                               .ok = t != nullptr});
-  world_.handles_.erase(handle.value());
+  Target* t = handles_.find(handle);
+  world_.record(Event{.kind = EventKind::Close,
+                      .target = t ? t->path : std::string(),
+                      .value = handle.value(),
+                      .ok = t != nullptr});
+  handles_.close(handle);
 }
 
 bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_t> request) {
   const auto guard = world_.lock();
-  Event event{.kind = EventKind::Scsi, .time = world_.clock_.now()};
-  World::Target* t = world_.target(handle);
+  Event event{.kind = EventKind::Scsi};
+  Target* t = handles_.find(handle);
   event.target = t ? t->path : "(no handle)";
   PassThroughView view{};
   if (!Parse(request, view)) {
     event.outcome = "malformed";
     event.ok = false;
-    world_.transcript_.add(std::move(event));
+    world_.record(std::move(event));
     return false;
   }
   const std::span<const std::uint8_t> cdb(&request[28], view.cdbLength);
@@ -205,20 +198,19 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
       request[view.senseOffset + 7] = 10;
       request[view.senseOffset + 12] = 0x20;  // invalid command operation code
     }
-    world_.transcript_.add(std::move(event));
+    world_.record(std::move(event));
     return delivered;
   };
 
-  if (!t || t->kind == World::TargetKind::HidDevice || t->kind == World::TargetKind::OtherHid)
+  if (!t || t->kind == TargetKind::HidDevice || t->kind == TargetKind::OtherHid)
     return finish("not-delivered", false, false);
-  Player* player = world_.livePlayer(*t);
-  const bool toPlayer =
-      t->kind == World::TargetKind::PlayerVolume || t->kind == World::TargetKind::PlayerDisk;
+  Player* player = LivePlayer(world_, *t);
+  const bool toPlayer = t->kind == TargetKind::PlayerVolume || t->kind == TargetKind::PlayerDisk;
   if (toPlayer && (!player || !player->answersScsi()))
     return finish("not-delivered", false, false);  // the device has left the bus
 
   Faults::AnswerEdit edit;
-  switch (world_.faults_.onScsi(cdb.data(), cdb.size(), &edit)) {
+  switch (world_.faults().onScsi(cdb.data(), cdb.size(), &edit)) {
     case Faults::ScsiAction::NotDelivered:
       return finish("not-delivered", false, false);
     case Faults::ScsiAction::CheckCondition:
@@ -229,12 +221,11 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
 
   if (!toPlayer) {
     // A host drive taken away since the open has left, like a player would.
-    const auto drive = world_.hostDrives_.find(t->letter);
-    if (t->kind == World::TargetKind::HostVolume && drive == world_.hostDrives_.end())
-      return finish("not-delivered", false, false);
+    const HostDrive* drive = world_.hostDrive(t->letter);
+    if (t->kind == TargetKind::HostVolume && !drive) return finish("not-delivered", false, false);
     if (cdb[0] == 0x12 && view.dataIn) {
-      const bool removable = t->kind == World::TargetKind::HostVolume &&
-                             drive->second.type == platform::DriveType::Removable;
+      const bool removable =
+          t->kind == TargetKind::HostVolume && drive->type == platform::DriveType::Removable;
       ForeignInquiry(data, removable);
       return finish("good", true, true);
     }
@@ -250,7 +241,7 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
   // A drive whose reads come back altered.
   if (result.good && cdb[0] == 0xC0 && cdb[1] == 0x13) {
     if (const SimDrive* drive = player->driveByNumber(cdb[2])) {
-      if (const auto at = world_.faults_.driveReadCorruption(drive->tag)) {
+      if (const auto at = world_.faults().driveReadCorruption(drive->tag)) {
         const std::uint64_t start = (std::uint64_t{cdb[3]} << 56 | std::uint64_t{cdb[4]} << 48 |
                                      std::uint64_t{cdb[5]} << 40 | std::uint64_t{cdb[6]} << 32 |
                                      std::uint64_t{cdb[7]} << 24 | std::uint64_t{cdb[8]} << 16 |
@@ -265,53 +256,46 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
                         : edit.keep      ? "short"
                                          : "altered";
   const bool delivered = finish(outcome, true, result.good);
-  world_.applyEffect(static_cast<std::size_t>(t->player), result.effect);
+  if (result.leaving) world_.playerLeaves(static_cast<std::size_t>(t->player), *result.leaving);
   return delivered;
 }
 
 bool SimVolumeIo::lockVolume(platform::Handle handle) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
-  bool ok = t && t->kind != World::TargetKind::HidDevice &&
-            (t->player < 0 || world_.livePlayer(*t)) && !world_.faults_.takeLockRefusal();
+  Target* t = handles_.find(handle);
+  bool ok = t && t->kind != TargetKind::HidDevice && (t->player < 0 || LivePlayer(world_, *t)) &&
+            !world_.faults().takeLockRefusal();
   if (ok) t->locked = true;
-  world_.transcript_.add(Event{.kind = EventKind::Lock,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::Lock, .target = t ? t->path : std::string(), .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::unlockVolume(platform::Handle handle) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
-  bool ok = t && t->locked && (t->player < 0 || world_.livePlayer(*t)) &&
-            !world_.faults_.takeUnlockRefusal();
+  Target* t = handles_.find(handle);
+  bool ok = t && t->locked && (t->player < 0 || LivePlayer(world_, *t)) &&
+            !world_.faults().takeUnlockRefusal();
   if (ok) t->locked = false;
-  world_.transcript_.add(Event{.kind = EventKind::Unlock,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::Unlock, .target = t ? t->path : std::string(), .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::dismountVolume(platform::Handle handle) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
-  bool ok = t && (t->player < 0 || world_.livePlayer(*t)) && !world_.faults_.takeDismountRefusal();
-  world_.transcript_.add(Event{.kind = EventKind::Dismount,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .ok = ok});
+  Target* t = handles_.find(handle);
+  bool ok =
+      t && (t->player < 0 || LivePlayer(world_, *t)) && !world_.faults().takeDismountRefusal();
+  world_.record(
+      Event{.kind = EventKind::Dismount, .target = t ? t->path : std::string(), .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::driveGeometry(platform::Handle handle, platform::DiskGeometry& geometry) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
-  Player* p = t ? world_.livePlayer(*t) : nullptr;
+  Target* t = handles_.find(handle);
+  Player* p = t ? LivePlayer(world_, *t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
-  const bool ok = data != nullptr && !world_.faults_.geometryFails();
+  const bool ok = data != nullptr && !world_.faults().geometryFails();
   if (ok) {
     // What the system makes up for a removable disk: 255 heads, 63 sectors
     // per track, as many whole cylinders as fit.
@@ -323,20 +307,19 @@ bool SimVolumeIo::driveGeometry(platform::Handle handle, platform::DiskGeometry&
     geometry.mediaType = 11;  // RemovableMedia
     geometry.bytesPerSector = data->sectorSize;
   }
-  world_.transcript_.add(Event{.kind = EventKind::Geometry,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .value = ok ? geometry.cylinders : 0,
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::Geometry,
+                      .target = t ? t->path : std::string(),
+                      .value = ok ? geometry.cylinders : 0,
+                      .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
-  Player* p = t ? world_.livePlayer(*t) : nullptr;
+  Target* t = handles_.find(handle);
+  Player* p = t ? LivePlayer(world_, *t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
-  const bool ok = data != nullptr && !world_.faults_.deleteLayoutFails();
+  const bool ok = data != nullptr && !world_.faults().deleteLayoutFails();
   if (ok) {
     // The partition table and the boot signature go, the boot code stays:
     // the disk is then one volume from its first sector.
@@ -345,21 +328,19 @@ bool SimVolumeIo::deleteDriveLayout(platform::Handle handle) {
     p->partition.reset();
     p->partitioned = false;
   }
-  world_.transcript_.add(Event{.kind = EventKind::DeleteLayout,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .ok = ok});
+  world_.record(
+      Event{.kind = EventKind::DeleteLayout, .target = t ? t->path : std::string(), .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::uint8_t> layout) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
-  Player* p = t ? world_.livePlayer(*t) : nullptr;
+  Target* t = handles_.find(handle);
+  Player* p = t ? LivePlayer(world_, *t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
   // DRIVE_LAYOUT_INFORMATION: the count, the signature, then 32-byte
   // PARTITION_INFORMATION entries; the buffer must hold all it announces.
-  bool ok = data && !world_.faults_.setLayoutFails() && layout.size() >= 8;
+  bool ok = data && !world_.faults().setLayoutFails() && layout.size() >= 8;
   const std::uint32_t count = ok ? Le32At(layout, 0) : 0;
   ok = ok && count >= 1 && count <= 4 && layout.size() >= 8 + 32 * std::size_t{count};
   std::optional<Player::Partition> mounted;
@@ -392,61 +373,58 @@ bool SimVolumeIo::setDriveLayout(platform::Handle handle, std::span<const std::u
     p->partition = mounted;
     p->partitioned = true;
   }
-  world_.transcript_.add(Event{.kind = EventKind::SetLayout,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .bytes = {layout.begin(), layout.end()},
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::SetLayout,
+                      .target = t ? t->path : std::string(),
+                      .bytes = {layout.begin(), layout.end()},
+                      .ok = ok});
   return ok;
 }
 
 SimVolumeIo::Region SimVolumeIo::dataRegion(platform::Handle handle) {
-  World::Target* t = world_.target(handle);
-  Player* p = t ? world_.livePlayer(*t) : nullptr;
+  Target* t = handles_.find(handle);
+  Player* p = t ? LivePlayer(world_, *t) : nullptr;
   SimDrive* data = p ? p->dataDrive() : nullptr;
   if (!data) return {};
-  if (t->kind == World::TargetKind::PlayerVolume && p->partition)
+  if (t->kind == TargetKind::PlayerVolume && p->partition)
     return {data, p->partition->offset, p->partition->length, t->locked};
-  if (t->kind == World::TargetKind::PlayerVolume && !p->hasVolume()) return {};
+  if (t->kind == TargetKind::PlayerVolume && !p->hasVolume()) return {};
   return {data, 0, data->sizeBytes, t->locked};
 }
 
 bool SimVolumeIo::readAt(platform::Handle handle, std::uint64_t offset,
                          std::span<std::uint8_t> out) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
+  Target* t = handles_.find(handle);
   const Region region = dataRegion(handle);
   const bool ok = region.drive && offset + out.size() <= region.length;
   if (ok) {
     const std::uint64_t from = region.base + offset;
     region.drive->media.read(from, out);
-    for (std::uint64_t at : world_.faults_.dataDriveReadCorruptions())
+    for (std::uint64_t at : world_.faults().dataDriveReadCorruptions())
       if (at >= from && at < from + out.size()) out[at - from] ^= 0x5A;
   }
-  world_.transcript_.add(Event{.kind = EventKind::Read,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .length = static_cast<std::uint32_t>(out.size()),
-                               .value = offset,
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::Read,
+                      .target = t ? t->path : std::string(),
+                      .length = static_cast<std::uint32_t>(out.size()),
+                      .value = offset,
+                      .ok = ok});
   return ok;
 }
 
 bool SimVolumeIo::writeAt(platform::Handle handle, std::uint64_t offset,
                           std::span<const std::uint8_t> bytes) {
   const auto guard = world_.lock();
-  World::Target* t = world_.target(handle);
+  Target* t = handles_.find(handle);
   const Region region = dataRegion(handle);
   // The system lets raw writes reach a disk or volume only while it is
   // locked, so that no file system holds it.
   const bool ok = region.drive && region.locked && offset + bytes.size() <= region.length;
   if (ok) region.drive->media.write(region.base + offset, bytes);
-  world_.transcript_.add(Event{.kind = EventKind::Write,
-                               .time = world_.clock_.now(),
-                               .target = t ? t->path : std::string(),
-                               .length = static_cast<std::uint32_t>(bytes.size()),
-                               .value = offset,
-                               .ok = ok});
+  world_.record(Event{.kind = EventKind::Write,
+                      .target = t ? t->path : std::string(),
+                      .length = static_cast<std::uint32_t>(bytes.size()),
+                      .value = offset,
+                      .ok = ok});
   return ok;
 }
 

@@ -62,14 +62,18 @@ class Faults {
 
   // HID: the interface at `index` fails to enumerate (an error other than
   // "no more items"); its detail cannot be read; opening the recovery device
-  // fails; reading its caps fails; the kth (1-based) output report fails.
+  // fails; reading its caps fails; the kth (1-based) output report written
+  // from now on fails.
   void failHidEnumerationAt(std::uint32_t index) { hidEnumErrors_.push_back(index); }
   void failHidDetailAt(std::uint32_t index) { hidDetailErrors_.push_back(index); }
   void failHidInterfaceSet() { hidSetFails_ = true; }
   void failHidOpen() { hidOpenFails_ = true; }
   void failHidCaps() { hidCapsFails_ = true; }
   void failHidCapsStatus() { hidCapsStatusFails_ = true; }
-  void failHidReport(std::uint32_t k) { hidReportFailsAt_ = k; }
+  void failHidReport(std::uint32_t k) {
+    hidReportFailsAt_ = k;
+    hidReportsSeen_ = 0;
+  }
 
   // Files: opening this path for reading fails (from its nth open on,
   // counted from now); reading it yields only `bytes` bytes although its
@@ -120,8 +124,10 @@ class Faults {
   bool hidOpenFails() const { return hidOpenFails_; }
   bool hidCapsFails() const { return hidCapsFails_; }
   bool hidCapsStatusFails() const { return hidCapsStatusFails_; }
-  bool hidReportFails(std::uint32_t k) const {
-    return hidReportFailsAt_ != 0 && k == hidReportFailsAt_;
+  // Counts one output report; true when it is the one to fail.
+  bool takeHidReportFailure() {
+    ++hidReportsSeen_;
+    return hidReportFailsAt_ != 0 && hidReportsSeen_ == hidReportFailsAt_;
   }
   // One open of `path` for reading: whether it fails, and the size the file
   // has shrunk to by now, if it has.
@@ -179,6 +185,7 @@ class Faults {
   bool hidCapsFails_ = false;
   bool hidCapsStatusFails_ = false;
   std::uint32_t hidReportFailsAt_ = 0;
+  std::uint32_t hidReportsSeen_ = 0;
   std::vector<FileRule> fileRules_;
   std::vector<std::pair<std::string, std::uint64_t>> shrunkFiles_;
   std::vector<std::string> copyFails_;

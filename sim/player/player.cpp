@@ -39,8 +39,8 @@ void Answer(std::span<std::uint8_t> data, std::span<const std::uint8_t> bytes) {
   std::memcpy(data.data(), bytes.data(), std::min(data.size(), bytes.size()));
 }
 
-constexpr ScsiResult kGood{true, PlayerEffect::None};
-constexpr ScsiResult kCheckCondition{false, PlayerEffect::None};
+constexpr ScsiResult kGood{true, std::nullopt};
+constexpr ScsiResult kCheckCondition{false, std::nullopt};
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
@@ -121,6 +121,43 @@ std::vector<SimDrive> FactoryDrives(const std::vector<std::uint8_t>& firmware, T
 }
 
 Player::Player(PlayerConfig cfg) : config(std::move(cfg)) {}
+
+void Player::enter(PlayerMode next) {
+  mode = next;
+  ++generation;
+  if (mode == PlayerMode::Normal || mode == PlayerMode::Updater) readPartitionTable();
+  if (mode == PlayerMode::RomRecovery) resetHidDownload();
+}
+
+PlayerMode Player::powerOnMode() const {
+  return hasBootableFirmware() ? PlayerMode::Normal : PlayerMode::RomRecovery;
+}
+
+void Player::plugIn(bool recoveryButtonHeld) {
+  enter(recoveryButtonHeld ? PlayerMode::RomRecovery : powerOnMode());
+}
+
+std::optional<Arrival> Player::leave(Leaving why) {
+  mode = why == Leaving::Unplugged ? PlayerMode::Unplugged : PlayerMode::Restarting;
+  ++generation;
+  switch (why) {
+    case Leaving::ResetToRecovery:
+      return Arrival{PlayerMode::RomRecovery, config.recoveryEntryDelayMs, generation};
+    case Leaving::ChipReset:
+      return Arrival{powerOnMode(), config.rebootDelayMs, generation};
+    case Leaving::UpdaterDownloaded:
+      return Arrival{PlayerMode::Updater, config.updaterStartDelayMs, generation};
+    case Leaving::Unplugged:
+      break;
+  }
+  return std::nullopt;
+}
+
+bool Player::arrive(const Arrival& arrival) {
+  if (arrival.generation != generation) return false;
+  enter(arrival.mode);
+  return true;
+}
 
 SimDrive* Player::driveByNumber(std::uint8_t number) {
   for (SimDrive& d : drives)
@@ -386,11 +423,11 @@ ScsiResult Player::vendorOut(std::span<const std::uint8_t> cdb, std::span<std::u
     case 0x31:  // chip reset
       if (!data.empty()) return kCheckCondition;
       ++chipResetCount;
-      return {true, PlayerEffect::Reboot};
+      return {true, Leaving::ChipReset};
     case 0x42:  // reset to recovery
       if (!data.empty() || config.protocolVersion < 4) return kCheckCondition;
       ++resetToRecoveryCount;
-      return {true, PlayerEffect::LeaveForRecovery};
+      return {true, Leaving::ResetToRecovery};
     default:
       return kCheckCondition;
   }

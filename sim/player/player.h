@@ -57,8 +57,9 @@ struct PlayerConfig {
   // numbered in the order of the table.
   std::uint64_t mediaBytes = 128ull * 1024 * 1024;
   PlayerMode initialMode = PlayerMode::Normal;
-  // Delays of the life cycle, on the virtual clock. They fit the library's
-  // fixed waits with room to spare.
+  // Delays of the life cycle (see leave()), on the clock of whoever carries
+  // the player's traffic. They fit the library's fixed waits with room to
+  // spare.
   std::uint32_t recoveryEntryDelayMs = 4000;  // reset to recovery -> ROM HID device
   std::uint32_t updaterStartDelayMs = 6000;   // updater downloaded -> "MSC Recovery" at a letter
   std::uint32_t rebootDelayMs = 3000;         // chip reset -> back on the bus
@@ -66,20 +67,58 @@ struct PlayerConfig {
   std::uint16_t hidOutputReportLength = 1025;
 };
 
-// What a command asks the world to do after answering it.
-enum class PlayerEffect { None, LeaveForRecovery, Reboot };
+// Why a player leaves the bus.
+enum class Leaving {
+  ResetToRecovery,    // its firmware took the reset into recovery
+  ChipReset,          // the chip was reset
+  UpdaterDownloaded,  // its ROM took a whole updater and starts it
+  Unplugged,          // pulled out
+};
+
+// How a player that left comes back: in `mode`, `delayMs` after it left,
+// unless something else befell it in between (it was plugged in, pulled
+// out or left again: its generation moved on).
+struct Arrival {
+  PlayerMode mode = PlayerMode::Normal;
+  std::uint32_t delayMs = 0;
+  std::uint32_t generation = 0;
+};
 
 struct ScsiResult {
   bool good = true;  // false: CHECK CONDITION, no data moved
-  PlayerEffect effect = PlayerEffect::None;
+  // The command sends the player off the bus once it is answered.
+  std::optional<Leaving> leaving;
 };
 
-// A simulated player: its identity, its internal media and the answers of
-// its firmware, updater and ROM. It decodes the bytes it is sent and knows
-// nothing of the library.
+// A simulated player: its identity, its internal media, the answers of its
+// firmware, updater and ROM, and its life on the bus. It decodes the bytes
+// it is sent with helpers of its own and knows nothing of the library: it
+// is the oracle the library's wire format is checked against.
+//
+// The player owns its mode changes and their delays. Whoever carries its
+// traffic - the simulated world on a virtual clock, the umockdev testbed,
+// a USB device over usbredir in real time - tells it what happened (a
+// command's `leaving`, a finished download, a plug or unplug) and applies
+// the Arrival it answers on its own clock.
 class Player {
  public:
   explicit Player(PlayerConfig config);
+
+  // Comes up in `mode` now. A ROM recovery session starts afresh; in mass
+  // storage the host mounts what the data drive's partition table says.
+  void enter(PlayerMode mode);
+  // The mode the boot ROM starts: the firmware if a firmware drive holds
+  // one, else its recovery mode.
+  PlayerMode powerOnMode() const;
+  // Plugged in; with the recovery button held it comes up in ROM recovery
+  // mode whatever its drives hold.
+  void plugIn(bool recoveryButtonHeld = false);
+  // Leaves the bus now for `why`: restarting (or unplugged), no longer
+  // answering. Returns how it comes back; nothing when it was pulled out.
+  std::optional<Arrival> leave(Leaving why);
+  // Comes back as `arrival` says. False, and nothing changes, when its
+  // generation moved on since it left.
+  bool arrive(const Arrival& arrival);
 
   PlayerConfig config;
   PlayerMode mode = PlayerMode::Normal;

@@ -234,7 +234,7 @@ void BuildScenario(sim::World& world, Library& library, Scenario scenario, sim::
   }
 }
 
-void ApplyFault(sim::World& world, const Fault& f, std::uint32_t reportsBefore) {
+void ApplyFault(sim::World& world, const Fault& f) {
   sim::Faults& faults = world.faults();
   switch (f.kind) {
     case FaultKind::None:
@@ -273,8 +273,7 @@ void ApplyFault(sim::World& world, const Fault& f, std::uint32_t reportsBefore) 
     case FaultKind::HidCapsStatus:
       return faults.failHidCapsStatus();
     case FaultKind::HidReport:
-      // The world counts reports from its start.
-      return faults.failHidReport(reportsBefore + f.nth);
+      return faults.failHidReport(f.nth);
     case FaultKind::FileOpen:
       return faults.failFileOpen(f.path, f.nth);
     case FaultKind::FileReadsShort:
@@ -418,10 +417,8 @@ Observed RunRow(const Row& row, sim::OsPreset host) {
     fresh[i] = *world.files().file(FirmwareFolder() + file);
   }
 
-  const std::uint32_t reportsBefore =
-      static_cast<std::uint32_t>(world.transcript().of(EventKind::HidReport).size());
   world.transcript().clear();
-  ApplyFault(world, row.fault, reportsBefore);
+  ApplyFault(world, row.fault);
   watch.Arm(row.fault);
 
   Observed seen;
