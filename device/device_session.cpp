@@ -134,19 +134,17 @@ bool DeviceSession::ReadDeviceInfo() {
   return true;
 }
 
-bool DeviceSession::VolumeControl(std::uint32_t code) {
-  const auto attempt = [&] {
-    switch (code) {
-      case kFsctlLockVolume:
-        return Io().lockVolume(VolumeHandle);
-      case kFsctlUnlockVolume:
-        return Io().unlockVolume(VolumeHandle);
-      default:
-        return false;
-    }
-  };
+bool DeviceSession::TryLockVolume() {
+  return WithVolumeRetries(&platform::VolumeIo::lockVolume);
+}
+
+bool DeviceSession::TryUnlockVolume() {
+  return WithVolumeRetries(&platform::VolumeIo::unlockVolume);
+}
+
+bool DeviceSession::WithVolumeRetries(bool (platform::VolumeIo::*call)(platform::Handle)) {
   for (int i = 0; i < kVolumeControlTries; ++i) {
-    if (attempt()) return true;
+    if ((Io().*call)(VolumeHandle)) return true;
     services_.clock.sleep(kVolumeControlRetryMs);
   }
   return false;
@@ -155,21 +153,22 @@ bool DeviceSession::VolumeControl(std::uint32_t code) {
 bool DeviceSession::LockVolume() {
   if (VolumeLocked) return true;
   NotifyShell(kMediaRemovedEvents);
-  VolumeLocked = VolumeControl(kFsctlLockVolume);
+  VolumeLocked = TryLockVolume();
   if (VolumeLocked) services_.clock.sleep(kAfterLockWaitMs);
   return VolumeLocked;
 }
 
 bool DeviceSession::UnlockVolume() {
   if (!VolumeLocked) return false;
-  const bool unlocked = VolumeControl(kFsctlUnlockVolume);
+  const bool unlocked = TryUnlockVolume();
   VolumeLocked = !unlocked;
   return unlocked;
 }
 
 void DeviceSession::Close() {
   if (VolumeHandle.isNull()) return;
-  if (VolumeLocked) VolumeControl(kFsctlUnlockVolume);
+  // Its result can be ignored: closing the handle releases the lock anyway.
+  if (VolumeLocked) TryUnlockVolume();
   VolumeLocked = false;
   Io().closeHandle(VolumeHandle);
   NotifyShell(kMediaBackEvents);

@@ -11,10 +11,6 @@
 
 namespace kx7 {
 
-// Volume control codes the session sends.
-inline constexpr std::uint32_t kFsctlLockVolume = 0x90018;
-inline constexpr std::uint32_t kFsctlUnlockVolume = 0x9001C;
-
 // Waits and retries around the volume lock.
 inline constexpr int kVolumeControlTries = 10;
 inline constexpr std::uint32_t kVolumeControlRetryMs = 100;
@@ -52,7 +48,6 @@ class DeviceSession {
   // lock is already held.
   bool LockVolume();
   bool UnlockVolume();
-  bool VolumeControl(std::uint32_t code);
 
   // Unlocks if locked, closes the handle and tells the shell the media is
   // back. Nothing happens when no handle is held.
@@ -97,6 +92,11 @@ class DeviceSession {
   bool OpenHandle(const std::string& path);
   void ResetFields();
   void NotifyShell(std::uint32_t events);
+  // FSCTL_LOCK_VOLUME / FSCTL_UNLOCK_VOLUME on the volume handle, up to 10
+  // tries 100 ms apart.
+  bool TryLockVolume();
+  bool TryUnlockVolume();
+  bool WithVolumeRetries(bool (platform::VolumeIo::*call)(platform::Handle));
 
   platform::Services services_;
 };

@@ -15,9 +15,6 @@
 
 namespace kx7 {
 
-// Volume control code of the dismount.
-inline constexpr std::uint32_t kFsctlDismountVolume = 0x00090020;
-
 // A zero fill never moves more than this per write.
 inline constexpr std::uint32_t kMaxZeroFillBytes = 65536;
 

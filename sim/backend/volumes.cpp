@@ -9,8 +9,10 @@ namespace kx7::sim {
 
 namespace {
 
-// The SCSI_PASS_THROUGH header as Windows lays it out, read independently of
-// the library's own constants.
+// The SCSI_PASS_THROUGH header as Windows lays it out. Read here with
+// offsets of its own, not with platform/pass_through_request.h, on purpose:
+// the simulated player is the oracle of the library's bytes, and a layout
+// fault shared by library and backends must still show here.
 struct PassThroughView {
   std::uint16_t length;
   std::uint8_t cdbLength;
