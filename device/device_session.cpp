@@ -30,7 +30,7 @@ std::string DeviceSession::RootPath() const {
 
 void DeviceSession::ResetFields() {
   Kind = DeviceKindNone;
-  ProtocolVersion = 0;
+  ProtocolVersion = PlayerProtocol::Unknown;
   DriveLetter = 0;
   SectorCount = 0;
   SectorSize = 0;
@@ -84,8 +84,12 @@ bool DeviceSession::LoadDriveTable() {
 
 bool DeviceSession::ReadProtocolVersion() {
   CStGetProtocolVersion query;
-  if (query.Send(Io(), VolumeHandle) && query.GetProtocolVersion(ProtocolVersion)) return true;
-  ProtocolVersion = 0;
+  std::int32_t version = 0;
+  if (query.Send(Io(), VolumeHandle) && query.GetProtocolVersion(version)) {
+    ProtocolVersion = static_cast<PlayerProtocol>(version);
+    return true;
+  }
+  ProtocolVersion = PlayerProtocol::Unknown;
   return false;
 }
 
@@ -93,7 +97,8 @@ bool DeviceSession::Identify() {
   CStScsiInquiry inquiry;
   if (inquiry.Send(Io(), VolumeHandle)) {
     Kind = inquiry.GetDeviceKind();
-    if (Kind == DeviceKindPlayer && ProtocolVersion == 2) Kind = DeviceKindPlayerProtocol2;
+    if (Kind == DeviceKindPlayer && ProtocolVersion == PlayerProtocol::Version2)
+      Kind = DeviceKindPlayerProtocol2;
   }
   return Kind != DeviceKindNone;
 }
@@ -191,7 +196,7 @@ void DeviceSession::ReleaseAtUnload() {
 }
 
 bool DeviceSession::ResetToRecovery() {
-  if (ProtocolVersion >= 4) {
+  if (ProtocolVersion >= PlayerProtocol::Version4) {
     CStResetToRecovery reset;
     if (reset.Send(Io(), VolumeHandle)) DropHandle();
   }

@@ -11,6 +11,14 @@
 
 namespace kx7 {
 
+// The protocol versions the session tells apart; a player may report any
+// byte.
+enum class PlayerProtocol : std::int32_t {
+  Unknown = 0,   // not read, or the query failed
+  Version2 = 2,  // a player speaking it is DeviceKindPlayerProtocol2
+  Version4 = 4,  // the first that takes the reset into ROM recovery mode
+};
+
 // Waits and retries around the volume lock.
 inline constexpr int kVolumeControlTries = 10;
 inline constexpr std::uint32_t kVolumeControlRetryMs = 100;
@@ -74,7 +82,7 @@ class DeviceSession {
   platform::VolumeIo& Io() const { return services_.volumes; }
 
   std::int32_t Kind = DeviceKindNone;
-  std::int32_t ProtocolVersion = 0;
+  PlayerProtocol ProtocolVersion = PlayerProtocol::Unknown;
   char DriveLetter = 0;
   std::uint32_t SectorCount = 0;
   std::uint16_t SectorSize = 0;

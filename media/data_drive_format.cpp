@@ -13,8 +13,6 @@ namespace {
 constexpr std::uint32_t kBeforeBootSectorWaitMs = 100;
 // Host-OS classes whose volume must be reopened by letter before the boot
 // sector is written: Windows 2000 and XP.
-constexpr int kHostOsWindows2000 = 2;
-constexpr int kHostOsWindowsXp = 3;
 constexpr std::uint32_t kFat32BackupBootSector = 6;
 constexpr std::uint8_t kVolumeLabelAttribute = 0x08;
 
@@ -90,9 +88,9 @@ bool FormatDataDrive(SectorWriter& writer, std::uint32_t sectorSize, std::string
 
   // The boot sector: through the disk at the partition's start, or, where
   // the system wants it so, through the volume at its sector 0.
-  const int os = ClassifyHostOs(services);
+  const HostOs os = ClassifyHostOs(services);
   sector = hidden;
-  if (os == kHostOsWindows2000 || os == kHostOsWindowsXp) {
+  if (os == HostOs::Windows2000 || os == HostOs::WindowsXp) {
     if (!ReopenByDriveLetter(*device, letter)) return false;
     sector = 0;
   }
