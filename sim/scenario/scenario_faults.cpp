@@ -9,6 +9,8 @@ namespace kx7::sim::scenario {
 namespace {
 
 constexpr std::uint64_t kMaxU32 = UINT32_MAX;
+// A run of failing HID indices is spelled out one by one: keep it short.
+constexpr std::uint64_t kMaxHidIndex = 4096;
 
 std::size_t PlayerIndex(const Value& value, const std::vector<std::string>& serials) {
   if (value.json().is_string() && value.json().get<std::string>().rfind("0x", 0) != 0) {
@@ -19,6 +21,20 @@ std::size_t PlayerIndex(const Value& value, const std::vector<std::string>& seri
   }
   if (serials.empty()) value.refuse("there is no player");
   return value.integer(0, serials.size() - 1);
+}
+
+// An optional whole number, at least `min`.
+std::uint32_t Number(const Object& o, std::string_view key, std::uint64_t min,
+                     std::uint32_t otherwise) {
+  const auto v = o.get(key);
+  return v ? static_cast<std::uint32_t>(v->integer(min, kMaxU32)) : otherwise;
+}
+
+// The start of the CDBs a rule counts, as hex ("c1 23 02"): one to 16 bytes.
+std::vector<std::uint8_t> CdbPrefix(const Value& value) {
+  std::vector<std::uint8_t> prefix = value.hex();
+  if (prefix.empty() || prefix.size() > 16) value.refuse("a CDB start of 1 to 16 bytes");
+  return prefix;
 }
 
 // A count of refusals: a number, or "always".
@@ -42,24 +58,48 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
   using Action = std::function<void(World&)>;
 
   if (kind == "scsi-not-delivered" || kind == "scsi-check-condition") {
-    const Object o = keys({"opcode", "operation", "nth", "times"});
+    const Object o = keys({"opcode", "operation", "cdb", "nth", "times"});
+    const std::uint32_t nth = Number(o, "nth", 1, 1);
+    const std::uint32_t times = Number(o, "times", 0, 1);
+    const bool deliver = kind == "scsi-check-condition";
+    // Either the CDB's start as hex, or its first byte and second.
+    if (const auto cdb = o.get("cdb")) {
+      if (o.get("opcode") || o.get("operation"))
+        cdb->refuse("give \"cdb\" or \"opcode\", not both");
+      const std::vector<std::uint8_t> prefix = CdbPrefix(*cdb);
+      if (deliver) return [=](World& w) { w.faults().rejectScsiMatching(prefix, nth, times); };
+      return [=](World& w) { w.faults().failScsiMatching(prefix, nth, times); };
+    }
     const auto opcode = static_cast<std::uint8_t>(o.need("opcode").integer(0, 255));
     std::optional<std::uint8_t> operation;
     if (auto v = o.get("operation")) operation = static_cast<std::uint8_t>(v->integer(0, 255));
-    const auto nth =
-        static_cast<std::uint32_t>(o.get("nth") ? o.get("nth")->integer(1, kMaxU32) : 1);
-    const auto times =
-        static_cast<std::uint32_t>(o.get("times") ? o.get("times")->integer(0, kMaxU32) : 1);
-    if (kind == "scsi-not-delivered")
-      return [=](World& w) { w.faults().failScsi(opcode, operation, nth, times); };
-    return [=](World& w) { w.faults().rejectScsi(opcode, operation, nth, times); };
+    if (deliver) return [=](World& w) { w.faults().rejectScsi(opcode, operation, nth, times); };
+    return [=](World& w) { w.faults().failScsi(opcode, operation, nth, times); };
+  }
+  if (kind == "scsi-altered-answer") {
+    const Object o = keys({"cdb", "nth", "offset", "bytes"});
+    const std::vector<std::uint8_t> prefix = CdbPrefix(o.need("cdb"));
+    const std::uint32_t nth = Number(o, "nth", 1, 1);
+    const auto offset = static_cast<std::uint32_t>(o.need("offset").integer(0, kMaxU32));
+    const Value bytesValue = o.need("bytes");
+    std::vector<std::uint8_t> bytes = bytesValue.hex();
+    if (bytes.empty()) bytesValue.refuse("no bytes");
+    return [=](World& w) { w.faults().alterScsiAnswer(prefix, nth, offset, bytes); };
+  }
+  if (kind == "scsi-short-answer") {
+    const Object o = keys({"cdb", "nth", "keep"});
+    const std::vector<std::uint8_t> prefix = CdbPrefix(o.need("cdb"));
+    const std::uint32_t nth = Number(o, "nth", 1, 1);
+    const auto keep = static_cast<std::uint32_t>(o.need("keep").integer(0, kMaxU32));
+    return [=](World& w) { w.faults().shortenScsiAnswer(prefix, nth, keep); };
   }
   if (kind == "refuse-lock" || kind == "refuse-unlock" || kind == "refuse-dismount") {
-    const Object o = keys({"count"});
+    const Object o = keys({"count", "after"});
     const std::uint32_t count = Count(o.need("count"));
-    if (kind == "refuse-lock") return [=](World& w) { w.faults().refuseLocks(count); };
-    if (kind == "refuse-unlock") return [=](World& w) { w.faults().refuseUnlocks(count); };
-    return [=](World& w) { w.faults().refuseDismounts(count); };
+    const std::uint32_t after = Number(o, "after", 0, 0);
+    if (kind == "refuse-lock") return [=](World& w) { w.faults().refuseLocks(count, after); };
+    if (kind == "refuse-unlock") return [=](World& w) { w.faults().refuseUnlocks(count, after); };
+    return [=](World& w) { w.faults().refuseDismounts(count, after); };
   }
   if (kind == "corrupt-drive-read") {
     const Object o = keys({"tag", "offset"});
@@ -71,11 +111,31 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
     const std::uint64_t offset = keys({"offset"}).need("offset").bytes();
     return [=](World& w) { w.faults().corruptDataDriveRead(offset); };
   }
-  if (kind == "fail-hid-enumeration" || kind == "fail-hid-detail") {
+  if (kind == "fail-hid-enumeration") {
+    // One index, or a run of them ("from" to "to", less any "except").
+    const Object o = keys({"index", "from", "to", "except"});
+    std::vector<std::uint32_t> indices;
+    if (const auto index = o.get("index")) {
+      if (o.get("from") || o.get("to") || o.get("except"))
+        index->refuse("give \"index\" or \"from\" and \"to\", not both");
+      indices.push_back(static_cast<std::uint32_t>(index->integer(0, kMaxU32)));
+    } else {
+      const auto from = static_cast<std::uint32_t>(o.need("from").integer(0, kMaxHidIndex));
+      const Value toValue = o.need("to");
+      const auto to = static_cast<std::uint32_t>(toValue.integer(from, kMaxHidIndex));
+      std::vector<std::uint64_t> except;
+      if (const auto e = o.get("except"))
+        for (const Value& item : e->items()) except.push_back(item.integer(from, to));
+      for (std::uint32_t i = from; i <= to; ++i)
+        if (std::find(except.begin(), except.end(), i) == except.end()) indices.push_back(i);
+    }
+    return [=](World& w) {
+      for (const std::uint32_t i : indices) w.faults().failHidEnumerationAt(i);
+    };
+  }
+  if (kind == "fail-hid-detail") {
     const auto index =
         static_cast<std::uint32_t>(keys({"index"}).need("index").integer(0, kMaxU32));
-    if (kind == "fail-hid-enumeration")
-      return [=](World& w) { w.faults().failHidEnumerationAt(index); };
     return [=](World& w) { w.faults().failHidDetailAt(index); };
   }
   if (kind == "fail-hid-report") {
@@ -86,6 +146,7 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
   static const std::pair<const char*, void (Faults::*)()> kSwitches[] = {
       {"fail-geometry", &Faults::failGeometry},
       {"fail-set-layout", &Faults::failSetLayout},
+      {"fail-delete-layout", &Faults::failDeleteLayout},
       {"fail-hid-interface-set", &Faults::failHidInterfaceSet},
       {"fail-hid-open", &Faults::failHidOpen},
       {"fail-hid-caps", &Faults::failHidCaps},
@@ -97,8 +158,17 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
     return [rule = rule](World& w) { (w.faults().*rule)(); };
   }
   if (kind == "fail-file-open") {
-    const std::string path = keys({"path"}).need("path").text();
-    return [=](World& w) { w.faults().failFileOpen(path); };
+    const Object o = keys({"path", "fromOpen"});
+    const std::string path = o.need("path").text();
+    const std::uint32_t fromOpen = Number(o, "fromOpen", 1, 1);
+    return [=](World& w) { w.faults().failFileOpen(path, fromOpen); };
+  }
+  if (kind == "truncate-file") {
+    const Object o = keys({"path", "size", "fromOpen"});
+    const std::string path = o.need("path").text();
+    const std::uint64_t size = o.need("size").bytes();
+    const std::uint32_t fromOpen = Number(o, "fromOpen", 1, 1);
+    return [=](World& w) { w.faults().truncateFile(path, size, fromOpen); };
   }
   if (kind == "shrink-file") {
     const Object o = keys({"path", "size"});
@@ -138,10 +208,11 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
   }
   kindValue.refuse(
       "unknown fault \"" + kind +
-      "\" (one of: scsi-not-delivered, scsi-check-condition, refuse-lock, refuse-unlock, "
-      "refuse-dismount, corrupt-drive-read, corrupt-data-drive-read, fail-geometry, "
-      "fail-set-layout, fail-hid-enumeration, fail-hid-detail, fail-hid-interface-set, "
-      "fail-hid-open, fail-hid-caps, fail-hid-caps-status, fail-hid-report, fail-file-open, "
+      "\" (one of: scsi-not-delivered, scsi-check-condition, scsi-altered-answer, "
+      "scsi-short-answer, refuse-lock, refuse-unlock, refuse-dismount, corrupt-drive-read, "
+      "corrupt-data-drive-read, fail-geometry, fail-set-layout, fail-delete-layout, "
+      "fail-hid-enumeration, fail-hid-detail, fail-hid-interface-set, fail-hid-open, "
+      "fail-hid-caps, fail-hid-caps-status, fail-hid-report, fail-file-open, truncate-file, "
       "shrink-file, fail-file-copy, fail-registry-open, fail-registry-create, "
       "fail-registry-write, fail-registry-query, fail-device-list, unplug, plug-in, "
       "plug-in-for-recovery)");
