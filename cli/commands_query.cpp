@@ -77,7 +77,7 @@ int RunInfo(Context& c, std::string serial) {
   if (serial.empty()) serial = FirstSerial(c.library);
   int result = 0;
   const auto info = QueryDevice(c.library, serial, result);
-  if (!info) return c.report.Failed(Operation::DeviceInfo, result);
+  if (!info) return c.report.Failed(Operation::GetDeviceInfo, result);
   const bool recovery = std::string(info->Mode) == "REC";
   c.report.Say(std::string(info->DisplayName) + " " + info->ModelCode + " (" + info->FullModelCode +
                ")");
@@ -100,16 +100,16 @@ int RunInfo(Context& c, std::string serial) {
   data["firmwareVersion"] = info->FirmwareVersion;
   data["regionCode"] = info->RegionCode;
   if (!recovery && info->DriveLetterText[0]) ShowDrives(c, info->DriveLetterText[0]);
-  return c.report.Succeeded(Operation::DeviceInfo, result);
+  return c.report.Succeeded(Operation::GetDeviceInfo, result);
 }
 
 int RunLocalVersion(Context& c, const std::string& folder) {
   char version[16] = {};
   const int result = c.library.GetLocalVersion(folder.c_str(), version, sizeof version);
-  if (result != 0) return c.report.Failed(Operation::LocalVersion, result);
+  if (result != 0) return c.report.Failed(Operation::GetLocalVersion, result);
   c.report.Say("firmware.sb in " + folder + ": version " + version);
   c.report.Data()["version"] = version;
-  return c.report.Succeeded(Operation::LocalVersion, result);
+  return c.report.Succeeded(Operation::GetLocalVersion, result);
 }
 
 int RunInspect(Context& c, const std::string& file) {

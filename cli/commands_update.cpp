@@ -6,9 +6,9 @@
 #include "cli/commands.h"
 #include "cli/players.h"
 #include "device/device_session.h"
-#include "firmware/data_drive_format.h"
 #include "host/drive_letters.h"
-#include "sim/sb_file.h"
+#include "media/data_drive_format.h"
+#include "sim/scenario/sb_file.h"
 
 namespace kx7::cli {
 
@@ -107,11 +107,11 @@ int RunUpdate(Context& c, const std::string& serial, const std::string& folder) 
 
   const int code =
       Observed(c, [&] { return c.library.DoNormalUpdate(serial.c_str(), folder.c_str()); });
-  if (code != 0) return FailedAt(c, Operation::NormalUpdate, code);
+  if (code != 0) return FailedAt(c, Operation::DoNormalUpdate, code);
   const std::string after = VersionWhenBack(c, serial);
   c.report.Say("the player is back with firmware " + (after.empty() ? "?" : after));
   c.report.Data()["firmwareAfter"] = after;
-  return c.report.Succeeded(Operation::NormalUpdate, code);
+  return c.report.Succeeded(Operation::DoNormalUpdate, code);
 }
 
 int RunRecover(Context& c, const std::string& folder) {
@@ -127,7 +127,7 @@ int RunRecover(Context& c, const std::string& folder) {
   }
   c.report.Say("rebuilding the player in ROM recovery mode");
   const int code = Observed(c, [&] { return c.library.DoRecoveryUpdate("", folder.c_str()); });
-  if (code != 0) return FailedAt(c, Operation::RecoveryUpdate, code);
+  if (code != 0) return FailedAt(c, Operation::DoRecoveryUpdate, code);
 
   const char letter = c.library.CurrentDriveLetter();
   const std::string serial = FindSerialForDriveLetter(c.library.Services(), letter).value_or("");
@@ -136,7 +136,7 @@ int RunRecover(Context& c, const std::string& folder) {
                (after.empty() ? "?" : after));
   c.report.Data()["serial"] = serial;
   c.report.Data()["firmwareAfter"] = after;
-  return c.report.Succeeded(Operation::RecoveryUpdate, code);
+  return c.report.Succeeded(Operation::DoRecoveryUpdate, code);
 }
 
 int RunFormatImage(Report& report, const ImageOptions& o) {

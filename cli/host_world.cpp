@@ -2,8 +2,8 @@
 
 #include <fstream>
 
-#include "sim/scenario.h"
-#include "sim/scenario_file.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/scenario_file.h"
 
 namespace kx7::cli {
 

@@ -95,7 +95,8 @@ bool ReadUntil(int fd, std::string& buffer, const std::string& marker, int timeo
     const std::size_t at = buffer.find(marker);
     if (at != std::string::npos && buffer.find('\n', at + marker.size() - 1) != std::string::npos)
       return true;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(end - SteadyClock::now());
     if (left.count() <= 0) return false;
     pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
@@ -217,14 +218,29 @@ bool Guest::boot(const GuestOptions& options, std::string& error, int timeoutSec
   options_ = options;
   const std::string agentPath = options.directory + "/agent.sock";
   unlink(agentPath.c_str());
-  std::vector<std::string> argv = {
-      "qemu-system-x86_64", "-nodefaults", "-display", "none", "-machine", "pc",
-      "-m", std::to_string(options.memoryMb), "-no-reboot",
-      "-kernel", options.kernel, "-initrd", options.initrd,
-      "-append", "console=ttyS0 panic=-1 loglevel=7 usbcore.autosuspend=-1",
-      "-serial", "file:" + options.directory + "/console.log",
-      "-chardev", "socket,id=agent,path=" + agentPath + ",server=on,wait=off",
-      "-serial", "chardev:agent", "-device", "usb-ehci,id=ehci"};
+  std::vector<std::string> argv = {"qemu-system-x86_64",
+                                   "-nodefaults",
+                                   "-display",
+                                   "none",
+                                   "-machine",
+                                   "pc",
+                                   "-m",
+                                   std::to_string(options.memoryMb),
+                                   "-no-reboot",
+                                   "-kernel",
+                                   options.kernel,
+                                   "-initrd",
+                                   options.initrd,
+                                   "-append",
+                                   "console=ttyS0 panic=-1 loglevel=7 usbcore.autosuspend=-1",
+                                   "-serial",
+                                   "file:" + options.directory + "/console.log",
+                                   "-chardev",
+                                   "socket,id=agent,path=" + agentPath + ",server=on,wait=off",
+                                   "-serial",
+                                   "chardev:agent",
+                                   "-device",
+                                   "usb-ehci,id=ehci"};
   // KVM where the machine offers it, else TCG (optionally with virtual time).
   if (access("/dev/kvm", R_OK | W_OK) == 0) {
     argv.insert(argv.end(), {"-accel", "kvm"});

@@ -41,8 +41,8 @@ class UsbPlayer {
  public:
   ~UsbPlayer();
   // Starts the program on `scenario` with its sockets in `directory`.
-  bool start(const std::string& program, const std::string& scenario,
-             const std::string& directory, double delayScale, std::string& error);
+  bool start(const std::string& program, const std::string& scenario, const std::string& directory,
+             double delayScale, std::string& error);
   // One control command; its answer line ("ok ..." or "error ...").
   std::string command(const std::string& line, int timeoutMs = 10000);
   // "state N" as a map of its key=value words; empty when refused.

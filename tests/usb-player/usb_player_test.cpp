@@ -7,8 +7,8 @@
 #include <fstream>
 #include <vector>
 
-#include "sim/player.h"
-#include "sim/scenario.h"
+#include "sim/player/player.h"
+#include "sim/scenario/default_scenario.h"
 #include "tools/usb-player/bulk_only.h"
 #include "tools/usb-player/factory_volume.h"
 #include "tools/usb-player/scsi_target.h"
@@ -50,8 +50,10 @@ class UsbPlayerTest : public ::testing::Test {
     if (dataIn && length) {
       BulkOnly::InAnswer a = bot.in(length);
       e.stalled = a.kind == BulkOnly::InKind::Stall;
-      if (e.stalled) bot.clearHalt(0x81);
-      else e.data = a.bytes;
+      if (e.stalled)
+        bot.clearHalt(0x81);
+      else
+        e.data = a.bytes;
     }
     e.csw = bot.in(13).bytes;
     return e;
@@ -75,7 +77,8 @@ TEST_F(UsbPlayerTest, StatusWrapperAndPowerOnAttention) {
   // A fresh device: INQUIRY passes the attention, TEST UNIT READY takes it.
   const Exchange inquiry = Send({0x12, 0, 0, 0, 36, 0}, true, 36);
   ASSERT_EQ(inquiry.data.size(), 36u);
-  EXPECT_EQ(std::string(inquiry.data.begin() + 8, inquiry.data.begin() + 27), "Korvane Tessio Mirl");
+  EXPECT_EQ(std::string(inquiry.data.begin() + 8, inquiry.data.begin() + 27),
+            "Korvane Tessio Mirl");
   EXPECT_EQ(inquiry.csw, (Bytes{0x55, 0x53, 0x42, 0x53, 0x01, 0x10, 0, 0, 0, 0, 0, 0, 0x00}));
   EXPECT_EQ(Send({0x00, 0, 0, 0, 0, 0}, false, 0).csw.at(12), 1);
   EXPECT_EQ(SenseNow(), (std::array<std::uint8_t, 3>{0x06, 0x29, 0x00}));
@@ -94,7 +97,12 @@ TEST_F(UsbPlayerTest, KernelCommandsAnswerWithSenseAndResidue) {
   };
   const Row rows[] = {
       {"READ CAPACITY(10)", {0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8, 0, 0, {0, 0, 0}},
-      {"READ CAPACITY(16)", {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0}, 32, 0, 0, {0, 0, 0}},
+      {"READ CAPACITY(16)",
+       {0x9E, 0x10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0},
+       32,
+       0,
+       0,
+       {0, 0, 0}},
       {"MODE SENSE(6), all pages", {0x1A, 0, 0x3F, 0, 192, 0}, 192, 0, 192 - 24, {0, 0, 0}},
       {"MODE SENSE(6), a page it has not", {0x1A, 0, 0x1C, 0, 192, 0}, 192, 1, 192, {5, 0x24, 0}},
       {"INQUIRY, serial number page", {0x12, 1, 0x80, 0, 255, 0}, 255, 1, 255, {5, 0x24, 0}},
@@ -126,8 +134,8 @@ TEST_F(UsbPlayerTest, ReallocationIsAUnitAttentionOnlyStandardCommandsTake) {
   Bytes table(22, 0);
   table[0] = 0, table[1] = 0x0A;
   table[10] = 1, table[11] = 0x50, table[17] = 0x10;
-  EXPECT_EQ(Send({0xC1, 0x06, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, 22, table).csw.at(12),
-            0);
+  EXPECT_EQ(
+      Send({0xC1, 0x06, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, false, 22, table).csw.at(12), 0);
   // The firmware's own commands do not see the attention.
   EXPECT_EQ(Send({0xC0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, 2).csw.at(12), 0);
   EXPECT_EQ(Send({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, true, 8).csw.at(12), 1);

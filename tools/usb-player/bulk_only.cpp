@@ -84,7 +84,7 @@ void BulkOnly::queueStatus(const ScsiOutcome& outcome) {
   csw[12] = outcome.phaseError ? kStatusPhaseError : outcome.good ? kStatusPassed : kStatusFailed;
   if (outcome.phaseError) ++phaseErrors_;
   status_.assign(csw, csw + sizeof csw);
-  effect_ = outcome.effect;
+  leaving_ = outcome.leaving;
   phase_ = Phase::Status;
 }
 
@@ -104,8 +104,8 @@ BulkOnly::InAnswer BulkOnly::in(std::size_t length) {
       answer.bytes = status_;
       if (answer.bytes.size() > length) answer.bytes.resize(length);
       phase_ = Phase::Command;
-      deliveredEffect_ = effect_;
-      effect_ = sim::PlayerEffect::None;
+      deliveredLeaving_ = leaving_;
+      leaving_.reset();
       return answer;
     default:
       return {InKind::Wait, {}};
@@ -127,13 +127,13 @@ void BulkOnly::reset() {
   buffer_.clear();
   status_.clear();
   offset_ = 0;
-  effect_ = sim::PlayerEffect::None;
+  leaving_.reset();
 }
 
-sim::PlayerEffect BulkOnly::takeEffect() {
-  const sim::PlayerEffect effect = deliveredEffect_;
-  deliveredEffect_ = sim::PlayerEffect::None;
-  return effect;
+std::optional<sim::Leaving> BulkOnly::takeLeaving() {
+  const std::optional<sim::Leaving> leaving = deliveredLeaving_;
+  deliveredLeaving_.reset();
+  return leaving;
 }
 
 }  // namespace kx7::usbplayer

@@ -36,8 +36,9 @@ class BulkOnly {
   // Bulk-Only Mass Storage Reset (class request), or a new appearance.
   void reset();
 
-  // The effect of the last command, once its status has reached the host.
-  sim::PlayerEffect takeEffect();
+  // Why the last command sends the player off the bus, once its status has
+  // reached the host.
+  std::optional<sim::Leaving> takeLeaving();
 
   std::uint64_t phaseErrors() const { return phaseErrors_; }
   std::uint64_t commandBlocks() const { return commandBlocks_; }
@@ -59,8 +60,8 @@ class BulkOnly {
   std::vector<std::uint8_t> buffer_;  // data in to send, or data out collected
   std::size_t offset_ = 0;            // sent or collected so far
   std::vector<std::uint8_t> status_;  // the 13-byte wrapper waiting for bulk-in
-  sim::PlayerEffect effect_ = sim::PlayerEffect::None;
-  sim::PlayerEffect deliveredEffect_ = sim::PlayerEffect::None;
+  std::optional<sim::Leaving> leaving_;
+  std::optional<sim::Leaving> deliveredLeaving_;
   std::uint64_t phaseErrors_ = 0;
   std::uint64_t commandBlocks_ = 0;
 };

@@ -19,9 +19,9 @@ std::string TripleText(const sim::Triple& t) {
 }
 
 std::optional<sim::PlayerMode> ModeNamed(const std::string& name) {
-  for (sim::PlayerMode mode : {sim::PlayerMode::Normal, sim::PlayerMode::RomRecovery,
-                               sim::PlayerMode::Updater, sim::PlayerMode::Restarting,
-                               sim::PlayerMode::Unplugged})
+  for (sim::PlayerMode mode :
+       {sim::PlayerMode::Normal, sim::PlayerMode::RomRecovery, sim::PlayerMode::Updater,
+        sim::PlayerMode::Restarting, sim::PlayerMode::Unplugged})
     if (name == sim::ToString(mode)) return mode;
   return std::nullopt;
 }
@@ -53,7 +53,8 @@ bool ControlChannel::listen(const std::string& path, std::string& error) {
   std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
   unlink(path.c_str());
   listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listenFd_ < 0 ||
+      bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listenFd_, 8) != 0) {
     error = path + ": " + std::strerror(errno);
     return false;
@@ -73,7 +74,8 @@ void ControlChannel::handle(int fd, short revents) {
     if (client >= 0) clients_.push_back({client, {}});
     return;
   }
-  auto it = std::find_if(clients_.begin(), clients_.end(), [fd](const Client& c) { return c.fd == fd; });
+  auto it =
+      std::find_if(clients_.begin(), clients_.end(), [fd](const Client& c) { return c.fd == fd; });
   if (it == clients_.end() || !(revents & (POLLIN | POLLHUP | POLLERR))) return;
   char buffer[4096];
   const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -88,7 +90,8 @@ void ControlChannel::handle(int fd, short revents) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string answer = execute(fd, line);
     if (!answer.empty()) reply(fd, answer);
-    it = std::find_if(clients_.begin(), clients_.end(), [fd](const Client& c) { return c.fd == fd; });
+    it = std::find_if(clients_.begin(), clients_.end(),
+                      [fd](const Client& c) { return c.fd == fd; });
     if (it == clients_.end()) return;
   }
 }
@@ -124,11 +127,11 @@ std::string ControlChannel::execute(int client, const std::string& line) {
   if (command == "state" && words.size() == 2) return "ok " + state(index);
   if (command == "drives" && words.size() == 2) return "ok " + drives(index);
   if (command == "unplug" && words.size() == 2) {
-    port.leave(Leaving::Unplugged);
+    port.leave(sim::Leaving::Unplugged);
     return "ok";
   }
   if (command == "plug" && (words.size() == 2 || (words.size() == 3 && words[2] == "recovery"))) {
-    port.leave(words.size() == 3 ? Leaving::PluggedInForRecovery : Leaving::PluggedIn);
+    port.plugIn(words.size() == 3);
     return "ok";
   }
   if (command == "wait" && words.size() == 4) {
@@ -156,8 +159,10 @@ std::string ControlChannel::execute(int client, const std::string& line) {
     }
     if ((words[2] == "write-error" || words[2] == "read-error") && words.size() == 5 &&
         Number(words[3], a) && Number(words[4], b)) {
-      if (words[2] == "write-error") faults.writeErrorFirst = a, faults.writeErrorCount = b;
-      else faults.readErrorFirst = a, faults.readErrorCount = b;
+      if (words[2] == "write-error")
+        faults.writeErrorFirst = a, faults.writeErrorCount = b;
+      else
+        faults.readErrorFirst = a, faults.readErrorCount = b;
       return "ok";
     }
     if (words[2] == "silent-medium-changes" && words.size() == 3) {
@@ -185,9 +190,8 @@ std::string ControlChannel::state(std::size_t index) {
   out << "mode=" << sim::ToString(p.mode) << " on-bus=" << port.onBus()
       << " guest=" << port.guestConnected() << " serial=" << p.config.serial
       << " generation=" << p.generation << " firmware=" << TripleText(p.firmwareVersion())
-      << " bootable=" << p.hasBootableFirmware()
-      << " data-bytes=" << (data ? data->sizeBytes : 0) << " drives=" << p.drives.size()
-      << " scsi-commands=" << port.scsi().commandsSeen()
+      << " bootable=" << p.hasBootableFirmware() << " data-bytes=" << (data ? data->sizeBytes : 0)
+      << " drives=" << p.drives.size() << " scsi-commands=" << port.scsi().commandsSeen()
       << " command-blocks=" << port.transport().commandBlocks()
       << " phase-errors=" << port.transport().phaseErrors() << " sense=" << senseText
       << " medium-locked=" << port.scsi().mediumLocked()
@@ -223,11 +227,13 @@ bool ControlChannel::reached(const Waiter& w) {
 void ControlChannel::runDue(Clock::time_point now) {
   std::vector<std::pair<int, std::string>> answers;
   std::erase_if(waiters_, [&](const Waiter& w) {
-    if (reached(w)) answers.emplace_back(w.fd, "ok " + state(w.port));
+    if (reached(w))
+      answers.emplace_back(w.fd, "ok " + state(w.port));
     else if (now >= w.deadline)
       answers.emplace_back(w.fd, "error timeout: the player is " +
                                      std::string(sim::ToString(ports_[w.port]->player().mode)));
-    else return false;
+    else
+      return false;
     return true;
   });
   for (const auto& [fd, text] : answers) reply(fd, text);

@@ -45,8 +45,8 @@ bool IsShortName(const std::string& name) {
   if (base.empty() || base.size() > 8 || ext.size() > 3 || ext.find('.') != std::string::npos)
     return false;
   return std::all_of(name.begin(), name.end(), [](char c) {
-    return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) ||
-           c == '.' || c == '_' || c == '-';
+    return std::isupper(static_cast<unsigned char>(c)) ||
+           std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-';
   });
 }
 
@@ -145,8 +145,10 @@ bool LayFactoryVolume(sim::Player& player, std::string& error) {
   PutLe16(&boot[14], kReserved);
   boot[16] = 2;
   PutLe16(&boot[17], kRootEntries);
-  if (layout.sectors < 0x10000) PutLe16(&boot[19], static_cast<std::uint16_t>(layout.sectors));
-  else PutLe32(&boot[32], layout.sectors);
+  if (layout.sectors < 0x10000)
+    PutLe16(&boot[19], static_cast<std::uint16_t>(layout.sectors));
+  else
+    PutLe32(&boot[32], layout.sectors);
   boot[21] = 0xF8;
   PutLe16(&boot[22], static_cast<std::uint16_t>(layout.fatSectors));
   PutLe16(&boot[24], 63);
@@ -174,7 +176,8 @@ bool LayFactoryVolume(sim::Player& player, std::string& error) {
   std::uint32_t cluster = 2;
   int ordinal = 1;
   for (const auto& [name, bytes] : player.rootFiles) {
-    const std::uint32_t count = static_cast<std::uint32_t>((bytes.size() + clusterBytes - 1) / clusterBytes);
+    const std::uint32_t count =
+        static_cast<std::uint32_t>((bytes.size() + clusterBytes - 1) / clusterBytes);
     const std::size_t longEntries = IsShortName(name) ? 0 : (name.size() + 13) / 13;
     if (cluster + count > layout.clusters + 2 || slot + 1 + longEntries > kRootEntries) {
       error = "the settings files do not fit the factory volume";
@@ -192,15 +195,17 @@ bool LayFactoryVolume(sim::Player& player, std::string& error) {
     put(e);
     for (std::uint32_t i = 0; i < count; ++i)
       fat[cluster + i] = i + 1 == count ? 0xFFFF : static_cast<std::uint16_t>(cluster + i + 1);
-    const std::uint64_t at =
-        base + (std::uint64_t{layout.firstData()} + std::uint64_t{cluster - 2} * layout.perCluster) * kSector;
+    const std::uint64_t at = base + (std::uint64_t{layout.firstData()} +
+                                     std::uint64_t{cluster - 2} * layout.perCluster) *
+                                        kSector;
     data->media.write(at, bytes);
     cluster += count;
   }
   std::vector<std::uint8_t> fatBytes(layout.fatSectors * kSector, 0);
   for (std::size_t i = 0; i < fat.size(); ++i) PutLe16(&fatBytes[i * 2], fat[i]);
   for (std::uint32_t copy = 0; copy < 2; ++copy)
-    data->media.write(base + (kReserved + copy * layout.fatSectors) * std::uint64_t{kSector}, fatBytes);
+    data->media.write(base + (kReserved + copy * layout.fatSectors) * std::uint64_t{kSector},
+                      fatBytes);
   data->media.write(base + (kReserved + 2 * layout.fatSectors) * std::uint64_t{kSector}, root);
   // What the host sees now lies in the sectors themselves.
   player.factoryFileSystem = false;

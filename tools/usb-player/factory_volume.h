@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 namespace kx7::usbplayer {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/scenario_file.h"
+#include "sim/scenario/scenario_file.h"
 #include "sim/world.h"
 #include "tools/usb-player/control_channel.h"
 #include "tools/usb-player/factory_volume.h"
@@ -43,10 +43,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--scenario" && hasValue) scenario = argv[++i];
-    else if (arg == "--socket-dir" && hasValue) socketDir = argv[++i];
-    else if (arg == "--control" && hasValue) controlPath = argv[++i];
-    else if (arg == "--delay-scale" && hasValue) delayScale = std::atof(argv[++i]);
+    if (arg == "--scenario" && hasValue)
+      scenario = argv[++i];
+    else if (arg == "--socket-dir" && hasValue)
+      socketDir = argv[++i];
+    else if (arg == "--control" && hasValue)
+      controlPath = argv[++i];
+    else if (arg == "--delay-scale" && hasValue)
+      delayScale = std::atof(argv[++i]);
     else if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       return 0;
@@ -123,8 +127,10 @@ int main(int argc, char** argv) {
     if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
     for (std::size_t i = 0; i < fds.size(); ++i) {
       if (!fds[i].revents) continue;
-      if (owners[i]) owners[i]->handle(fds[i].fd, fds[i].revents);
-      else control.handle(fds[i].fd, fds[i].revents);
+      if (owners[i])
+        owners[i]->handle(fds[i].fd, fds[i].revents);
+      else
+        control.handle(fds[i].fd, fds[i].revents);
     }
     const auto now = Clock::now();
     for (const auto& port : ports) port->runDue(now);

@@ -31,7 +31,9 @@ void IgnoreStopIso(void*, uint64_t, usb_redir_stop_iso_stream_header*) {}
 void IgnoreAllocStreams(void*, uint64_t, usb_redir_alloc_bulk_streams_header*) {}
 void IgnoreFreeStreams(void*, uint64_t, usb_redir_free_bulk_streams_header*) {}
 void IgnoreFilterReject(void*) {}
-void IgnoreFilter(void*, usbredirfilter_rule* rules, int) { free(rules); }
+void IgnoreFilter(void*, usbredirfilter_rule* rules, int) {
+  free(rules);
+}
 void IgnoreStartBulkReceiving(void*, uint64_t, usb_redir_start_bulk_receiving_header*) {}
 void IgnoreStopBulkReceiving(void*, uint64_t, usb_redir_stop_bulk_receiving_header*) {}
 void IgnoreIso(void* priv, uint64_t, usb_redir_iso_packet_header*, uint8_t* data, int) {
@@ -52,7 +54,10 @@ constexpr std::uint8_t kRequestHidSetProtocol = 0x0B;
 }  // namespace
 
 RedirPort::RedirPort(sim::Player& player, std::string socketPath, double delayScale)
-    : player_(player), path_(std::move(socketPath)), delayScale_(delayScale), scsi_(player),
+    : player_(player),
+      path_(std::move(socketPath)),
+      delayScale_(delayScale),
+      scsi_(player),
       bot_(scsi_) {
   identity_ = IdentityFor(player_, player_.mode);
   scsi_.log = stderr;
@@ -76,7 +81,8 @@ bool RedirPort::listen(std::string& error) {
   std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
   unlink(path_.c_str());
   listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (listenFd_ < 0 || bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listenFd_ < 0 ||
+      bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listenFd_, 1) != 0) {
     error = path_ + ": " + std::strerror(errno);
     return false;
@@ -215,8 +221,10 @@ void RedirPort::showDevice() {
 
   usb_redir_ep_info_header endpoints{};
   std::memset(endpoints.type, usb_redir_type_invalid, sizeof endpoints.type);
-  endpoints.type[EndpointIndex(0x00)] = endpoints.type[EndpointIndex(0x80)] = usb_redir_type_control;
-  endpoints.max_packet_size[EndpointIndex(0x00)] = endpoints.max_packet_size[EndpointIndex(0x80)] = 64;
+  endpoints.type[EndpointIndex(0x00)] = endpoints.type[EndpointIndex(0x80)] =
+      usb_redir_type_control;
+  endpoints.max_packet_size[EndpointIndex(0x00)] = endpoints.max_packet_size[EndpointIndex(0x80)] =
+      64;
   const auto endpoint = [&](std::uint8_t address, std::uint8_t type, std::uint8_t interval,
                             std::uint16_t size) {
     endpoints.type[EndpointIndex(address)] = type;
@@ -256,31 +264,35 @@ void RedirPort::hideDevice() {
   flush();
 }
 
-void RedirPort::leaveSoon(Leaving why) {
+void RedirPort::leaveSoon(sim::Leaving why) {
   // The host controller reports a completed transfer at its next frames; a
   // disconnect before then would fail the command that caused it.
   constexpr auto kStatusDelivery = std::chrono::milliseconds(100);
   departure_.emplace(Clock::now() + kStatusDelivery, why);
 }
 
-void RedirPort::leave(Leaving why) {
+void RedirPort::leave(sim::Leaving why) {
   departure_.reset();
   hideDevice();
-  player_.mode = why == Leaving::Unplugged ? sim::PlayerMode::Unplugged : sim::PlayerMode::Restarting;
-  ++player_.generation;
   arrival_.reset();
-  if (const auto next = NextArrival(player_, why)) {
+  // The player decides how and when it comes back; its delays are scaled
+  // here, on this program's clock.
+  if (const auto next = player_.leave(why)) {
     const auto delay = std::chrono::duration<double, std::milli>(next->delayMs * delayScale_);
-    arrival_.emplace(Clock::now() + std::chrono::duration_cast<Clock::duration>(delay), next->mode);
+    arrival_.emplace(Clock::now() + std::chrono::duration_cast<Clock::duration>(delay), *next);
   }
 }
 
-void RedirPort::arrive(sim::PlayerMode mode) {
-  player_.mode = mode;
-  ++player_.generation;
-  if (mode == sim::PlayerMode::RomRecovery) player_.resetHidDownload();
-  player_.readPartitionTable();
-  showDevice();
+void RedirPort::plugIn(bool recoveryButtonHeld) {
+  leave(sim::Leaving::Unplugged);
+  // Back at the next turn of the loop, so that the guest sees it go first.
+  const sim::PlayerMode mode =
+      recoveryButtonHeld ? sim::PlayerMode::RomRecovery : player_.powerOnMode();
+  arrival_.emplace(Clock::now(), sim::Arrival{mode, 0, player_.generation});
+}
+
+void RedirPort::arrive(const sim::Arrival& arrival) {
+  if (player_.arrive(arrival)) showDevice();
 }
 
 std::optional<Clock::time_point> RedirPort::nextDue() const {
@@ -292,9 +304,9 @@ std::optional<Clock::time_point> RedirPort::nextDue() const {
 void RedirPort::runDue(Clock::time_point now) {
   if (departure_ && now >= departure_->first) leave(departure_->second);
   if (arrival_ && now >= arrival_->first) {
-    const sim::PlayerMode mode = arrival_->second;
+    const sim::Arrival arrival = arrival_->second;
     arrival_.reset();
-    arrive(mode);
+    arrive(arrival);
   }
 }
 
@@ -369,8 +381,8 @@ void RedirPort::StartInterruptReceiving(void* priv, std::uint64_t id,
   auto& self = *static_cast<RedirPort*>(priv);
   usb_redir_interrupt_receiving_status_header status{};
   status.endpoint = header->endpoint;
-  status.status = self.identity_.hid && header->endpoint == kInterruptIn ? usb_redir_success
-                                                                          : usb_redir_inval;
+  status.status =
+      self.identity_.hid && header->endpoint == kInterruptIn ? usb_redir_success : usb_redir_inval;
   usbredirparser_send_interrupt_receiving_status(self.parser_, id, &status);
 }
 
@@ -418,7 +430,7 @@ void RedirPort::BulkPacket(void* priv, std::uint64_t id, usb_redir_bulk_packet_h
       // Pulled out in the middle of the command it just began.
       self.dropAtCommand_ = 0;
       self.flush();
-      self.leave(Leaving::Unplugged);
+      self.leave(sim::Leaving::Unplugged);
       return;
     }
     self.serviceBulkIn();
@@ -447,7 +459,7 @@ void RedirPort::serviceBulkIn() {
              answer.bytes, answer.bytes.size());
     // A command that restarts the player: its status reached the host, the
     // device goes away.
-    if (const auto why = LeavingFor(bot_.takeEffect())) leaveSoon(*why);
+    if (const auto why = bot_.takeLeaving()) leaveSoon(*why);
   }
 }
 
@@ -468,7 +480,7 @@ void RedirPort::InterruptPacket(void* priv, std::uint64_t id,
   }
   if (data) usbredirparser_free_packet_data(self.parser_, data);
   usbredirparser_send_interrupt_packet(self.parser_, id, &reply, nullptr, 0);
-  if (downloaded) self.leaveSoon(Leaving::UpdaterDownloaded);
+  if (downloaded) self.leaveSoon(sim::Leaving::UpdaterDownloaded);
 }
 
 bool RedirPort::receiveHidBytes(std::span<const std::uint8_t> bytes, bool shortTransfer) {
@@ -494,10 +506,10 @@ void RedirPort::ControlPacket(void* priv, std::uint64_t id, usb_redir_control_pa
                               std::uint8_t* data, int length) {
   auto& self = *static_cast<RedirPort*>(priv);
   std::vector<std::uint8_t> in;
-  const bool ok = self.onBus_ &&
-                  self.control(*header,
-                               std::span<const std::uint8_t>(data, static_cast<std::size_t>(length)),
-                               in);
+  const bool ok =
+      self.onBus_ &&
+      self.control(*header, std::span<const std::uint8_t>(data, static_cast<std::size_t>(length)),
+                   in);
   if (data) usbredirparser_free_packet_data(self.parser_, data);
   usb_redir_control_packet_header reply = *header;
   reply.status = ok ? usb_redir_success : usb_redir_stall;
@@ -512,7 +524,7 @@ void RedirPort::ControlPacket(void* priv, std::uint64_t id, usb_redir_control_pa
   }
   if (self.downloadedByControl_) {
     self.downloadedByControl_ = false;
-    self.leaveSoon(Leaving::UpdaterDownloaded);
+    self.leaveSoon(sim::Leaving::UpdaterDownloaded);
   }
 }
 
@@ -534,7 +546,8 @@ bool RedirPort::standardControl(const usb_redir_control_packet_header& setup,
       if (recipient == 2) in[0] = bot_.halted(static_cast<std::uint8_t>(setup.index)) ? 1 : 0;
       return true;
     case kRequestClearFeature:
-      if (recipient == 2 && setup.value == 0) bot_.clearHalt(static_cast<std::uint8_t>(setup.index));
+      if (recipient == 2 && setup.value == 0)
+        bot_.clearHalt(static_cast<std::uint8_t>(setup.index));
       return true;
     case kRequestSetFeature:
       return true;

@@ -15,9 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/player.h"
+#include "sim/player/player.h"
 #include "tools/usb-player/bulk_only.h"
-#include "tools/usb-player/player_life.h"
 #include "tools/usb-player/scsi_target.h"
 #include "tools/usb-player/usb_identity.h"
 
@@ -49,10 +48,14 @@ class RedirPort {
   void runDue(Clock::time_point now);
 
   // --- For the control channel -------------------------------------------
-  void leave(Leaving why);
+  // The player leaves the bus for `why` now, and comes back as it says.
+  void leave(sim::Leaving why);
   // Leaves a little later, as a device does after the command that restarts
   // it has completed.
-  void leaveSoon(Leaving why);
+  void leaveSoon(sim::Leaving why);
+  // Pulled out (if it was in) and plugged in; with the recovery button
+  // held it comes up in its ROM's recovery mode.
+  void plugIn(bool recoveryButtonHeld);
   sim::Player& player() { return player_; }
   ScsiTarget& scsi() { return scsi_; }
   const BulkOnly& transport() const { return bot_; }
@@ -77,7 +80,7 @@ class RedirPort {
   void flush();
   void showDevice();
   void hideDevice();
-  void arrive(sim::PlayerMode mode);
+  void arrive(const sim::Arrival& arrival);
   void serviceBulkIn();
   // True when the bytes completed a download the ROM accepts.
   bool receiveHidBytes(std::span<const std::uint8_t> bytes, bool shortTransfer);
@@ -132,10 +135,10 @@ class RedirPort {
   std::uint8_t configuration_ = 0;
   std::deque<PendingIn> pendingIns_;
   std::vector<std::uint8_t> hidReport_;
-  std::optional<std::pair<Clock::time_point, sim::PlayerMode>> arrival_;
+  std::optional<std::pair<Clock::time_point, sim::Arrival>> arrival_;
   // A restart the last command began: the device leaves once the host has
   // had time to see that command end.
-  std::optional<std::pair<Clock::time_point, Leaving>> departure_;
+  std::optional<std::pair<Clock::time_point, sim::Leaving>> departure_;
   std::uint64_t dropAtCommand_ = 0;
 };
 

@@ -132,7 +132,7 @@ ScsiOutcome ScsiTarget::dispatch(std::span<const std::uint8_t> cdb, bool dataIn,
     const sim::ScsiResult result = player_.execute(cdb, opcode == kVendorIn, data);
     noticeCapacity();
     if (!result.good) return check(sense::kInvalidField);
-    return {.moved = data.size(), .effect = result.effect};
+    return {.moved = data.size(), .leaving = result.leaving};
   }
   if (unitAttention_ && !PassesUnitAttention(opcode)) {
     const Sense attention = *unitAttention_;
@@ -230,8 +230,7 @@ ScsiOutcome ScsiTarget::modeSense(std::span<const std::uint8_t> cdb, std::span<s
   return {.moved = Give(data, answer.data(), answer.size(), allocation)};
 }
 
-ScsiOutcome ScsiTarget::readWrite(std::span<const std::uint8_t> cdb,
-                                  std::span<std::uint8_t> data) {
+ScsiOutcome ScsiTarget::readWrite(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data) {
   sim::SimDrive& drive = *player_.dataDrive();
   const std::uint64_t first = GetBe32(&cdb[2]);
   const std::uint64_t count = GetBe16(&cdb[7]);

@@ -10,7 +10,7 @@
 #include <optional>
 #include <span>
 
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 namespace kx7::usbplayer {
 
@@ -43,10 +43,10 @@ struct DiskFaults {
 };
 
 struct ScsiOutcome {
-  bool good = true;          // false: CHECK CONDITION, sense set
-  bool phaseError = false;   // the host's direction or length cannot carry this command
-  std::size_t moved = 0;     // bytes produced (data in) or taken (data out)
-  sim::PlayerEffect effect = sim::PlayerEffect::None;
+  bool good = true;         // false: CHECK CONDITION, sense set
+  bool phaseError = false;  // the host's direction or length cannot carry this command
+  std::size_t moved = 0;    // bytes produced (data in) or taken (data out)
+  std::optional<sim::Leaving> leaving;
 };
 
 class ScsiTarget {
@@ -76,8 +76,10 @@ class ScsiTarget {
   std::uint64_t capacitySectors() const;
   std::uint32_t blockLength() const;
   ScsiOutcome check(Sense sense);
-  ScsiOutcome dispatch(std::span<const std::uint8_t> cdb, bool dataIn, std::span<std::uint8_t> data);
-  ScsiOutcome standard(std::span<const std::uint8_t> cdb, bool dataIn, std::span<std::uint8_t> data);
+  ScsiOutcome dispatch(std::span<const std::uint8_t> cdb, bool dataIn,
+                       std::span<std::uint8_t> data);
+  ScsiOutcome standard(std::span<const std::uint8_t> cdb, bool dataIn,
+                       std::span<std::uint8_t> data);
   ScsiOutcome readWrite(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
   ScsiOutcome modeSense(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
   // Notes a change of the medium the last command made.

@@ -35,7 +35,7 @@ void Endpoint(std::vector<std::uint8_t>& out, std::uint8_t address, std::uint8_t
 
 std::vector<std::uint8_t> UsbIdentity::deviceDescriptor() const {
   std::vector<std::uint8_t> d = {18, kDescriptorDevice};
-  Append16(d, 0x0200);        // USB 2.0
+  Append16(d, 0x0200);               // USB 2.0
   d.insert(d.end(), {0, 0, 0, 64});  // class per interface; 64-byte control packets
   Append16(d, vendorId);
   Append16(d, productId);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 namespace kx7::usbplayer {
 
@@ -19,7 +19,7 @@ inline constexpr std::uint8_t kBulkIn = 0x81;
 inline constexpr std::uint8_t kBulkOut = 0x02;
 inline constexpr std::uint8_t kInterruptIn = 0x83;
 inline constexpr std::uint8_t kInterruptOut = 0x04;
-inline constexpr std::uint16_t kBulkPacketSize = 512;      // high speed
+inline constexpr std::uint16_t kBulkPacketSize = 512;        // high speed
 inline constexpr std::uint16_t kInterruptPacketSize = 1024;  // one high-speed packet per microframe
 
 struct UsbIdentity {
