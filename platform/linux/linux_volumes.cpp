@@ -225,7 +225,13 @@ bool LinuxVolumes::resolveVolume(OpenDisk& open) {
   // than reach the whole disk.
   if (!open.physical && bytesPerSector >= kMbrLength) {
     std::vector<std::uint8_t> sector0(bytesPerSector);
-    if (open.block.read(0, sector0) && HoldsPartitionTable(sector0, bytesPerSector)) {
+    // A table that cannot be read is no reason to take the whole disk: the
+    // volume stays unknown, and the next transfer tries again.
+    if (!open.block.read(0, sector0)) {
+      failures_.record(open.diskNode, errno, NodeOperation::Command);
+      return false;
+    }
+    if (HoldsPartitionTable(sector0, bytesPerSector)) {
       const auto partitions = PartitionsInTable(sector0, bytesPerSector);
       const auto first = std::find_if(partitions.begin(), partitions.end(),
                                       [](const MbrPartition& p) { return p.lengthBytes > 0; });
