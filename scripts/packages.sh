@@ -11,11 +11,13 @@ KX7FW_DEMO_PACKAGES="cmake make g++ nlohmann-json3-dev libcli11-dev"
 # and the loop-device tests (mkfs.ext2); kx7fw.dll's cross compilers,
 # GoogleTest's sources for them and Wine; the fuzz targets (clang with
 # libFuzzer) and the benchmarks' library; clang-format-14 checks the layout
-# of the sources.
+# of the sources; the kernel tests' guest (QEMU, busybox and udevd in it, the
+# USB player on libusbredirparser).
 KX7FW_SUITE_PACKAGES="$KX7FW_DEMO_PACKAGES pkg-config libgtest-dev libgmock-dev googletest
   dosfstools mtools libudev-dev umockdev libumockdev-dev e2fsprogs
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64
-  clang libclang-rt-14-dev libbenchmark-dev clang-format-14"
+  clang libclang-rt-14-dev libbenchmark-dev clang-format-14
+  qemu-system-x86 busybox-static udev libusbredirparser-dev"
 
 # 32-bit Wine runs the 32-bit DLL's tests. It comes from the i386 archive,
 # whose index can be out of step with the rest for a while, so it is
@@ -103,5 +105,23 @@ kx7fw_offer_wine32() {
     echo "kx7fw: $KX7FW_WINE32_PACKAGE cannot be installed now (above, what apt-get said):" \
          "$skipped; everything else runs" >&2
   fi
+  return 0
+}
+
+# The kernel tests' guest is made from Debian packages fetched (never
+# installed) into the build tree, once. Never fails: where they cannot be
+# had, the kernel tests report SKIPPED, and why is said here.
+kx7fw_fetch_guest_packages() {
+  dir=$1
+  if [ -f "$dir/kernel-package" ] && [ -f "$dir/$(cat "$dir/kernel-package")" ]; then
+    return 0
+  fi
+  scripts/fetch-guest-packages "$dir" && return 0
+  if kx7fw_root; then
+    kx7fw_apt_update
+    scripts/fetch-guest-packages "$dir" && return 0
+  fi
+  echo "kx7fw: the kernel tests' packages could not be fetched into $dir: the kernel tests" \
+       "will report SKIPPED" >&2
   return 0
 }

@@ -15,6 +15,11 @@ std::string AccessFailureMessage(const linux_backend::AccessFailure& failure) {
   switch (failure.error) {
     case EACCES:
     case EPERM:
+      if (failure.operation == NodeOperation::BlockNodeCommand)
+        return "the kernel refused the player's commands on " + node + " (" + reason +
+               "): it passes them only through the player's SCSI generic node, and there is "
+               "none because the sg module is not loaded. Load it (sudo modprobe sg; kx7fw's "
+               "udev rules load it when the player is plugged in) and try again.";
       if (failure.operation == NodeOperation::Reread)
         return "the kernel would not re-read the partition table of " + node + " (" + reason +
                "): rewriting the player's partition table needs root; run the recovery with "

@@ -14,8 +14,11 @@ namespace kx7::linux_backend {
 enum class NodeOperation {
   Open,     // opening it
   Command,  // a SCSI command, a HID report, a read or write
-  Lock,     // taking the disk for itself
-  Reread,   // making the kernel read a new partition table
+  // a SCSI command on the disk's block node, which has no generic node (the
+  // sg module not loaded): the kernel passes only a few commands there
+  BlockNodeCommand,
+  Lock,    // taking the disk for itself
+  Reread,  // making the kernel read a new partition table
 };
 
 struct AccessFailure {

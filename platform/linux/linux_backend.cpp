@@ -14,10 +14,10 @@ std::string AutoplayFile(const LinuxConfig& config) {
 LinuxBackend::LinuxBackend(LinuxConfig config)
     : config_(std::move(config)),
       autoplay_(AutoplayFile(config_)),
-      volumes_(config_, failures_),
+      volumes_(config_, failures_, letters_),
       hid_(failures_),
-      registry_(config_, autoplay_),
-      files_(config_) {}
+      registry_(config_, autoplay_, letters_),
+      files_(config_, letters_) {}
 
 platform::Services LinuxBackend::services() {
   return platform::Services{volumes_, devices_, hid_,  registry_, host_,

@@ -46,6 +46,8 @@ class LinuxBackend {
  private:
   LinuxConfig config_;
   AccessFailureLog failures_;
+  // Drive letters kept for as long as their disks stay attached.
+  LetterBook letters_;
   AutoplayStore autoplay_;
   LinuxVolumes volumes_;
   LinuxDevices devices_;

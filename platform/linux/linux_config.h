@@ -21,6 +21,9 @@ struct LinuxConfig {
   // How long a rewritten partition table may take to show its partition
   // nodes, set up by udev.
   std::chrono::milliseconds partitionSettleTimeout{10000};
+  // How long the whole-disk claim a lock took outlives the lock, so that
+  // udevd leaves the disk alone between the handles of one format.
+  std::chrono::milliseconds diskClaimLinger{5000};
 };
 
 }  // namespace kx7::linux_backend

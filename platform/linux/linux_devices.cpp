@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/linux/udev_device.h"
+#include "platform/linux/usb_disks.h"
 #include "platform/linux/windows_names.h"
 
 namespace kx7::linux_backend {
@@ -83,8 +84,8 @@ std::unique_ptr<platform::PresentDeviceSet> LinuxDevices::presentDevices(std::ui
     const auto product = NumberOf(Attribute(usb.get(), "idProduct"), 16, ~0ull);
     if (vendor > 0xFFFF || product > 0xFFFF) continue;
     ids.push_back(UsbInstanceId(static_cast<std::uint16_t>(vendor),
-                                static_cast<std::uint16_t>(product), Attribute(usb.get(), "serial"),
-                                Syspath(usb.get())));
+                                static_cast<std::uint16_t>(product),
+                                TrimmedSerial(Attribute(usb.get(), "serial")), Syspath(usb.get())));
   }
   return std::make_unique<PresentUsbDevices>(std::move(ids));
 }

@@ -87,7 +87,8 @@ std::string LinuxFiles::modulePath() {
   return "/";
 }
 
-std::optional<std::string> LinuxFiles::resolve(std::string_view path) {
+std::optional<std::string> LinuxFiles::resolve(std::string_view path,
+                                               std::unique_ptr<PrivateMount>* mount) {
   if (path.size() < 2 || path[1] != ':') return std::string(path);
   const std::string_view tail = path.size() > 2 ? path.substr(2) : std::string_view();
   if (!tail.empty() && tail[0] != '\\' && tail[0] != '/') return std::nullopt;
@@ -105,10 +106,14 @@ std::optional<std::string> LinuxFiles::resolve(std::string_view path) {
   }
 
   if (!IsDriveLetter(path[0])) return std::nullopt;
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   const UsbDisk* disk = DiskAtLetter(disks, path[0]);
   if (!disk) return std::nullopt;
-  const auto mountPoint = DataMountPoint(*disk, ReadMountInfo(config_.mountInfoPath));
+  auto mountPoint = DataMountPoint(*disk, ReadMountInfo(config_.mountInfoPath));
+  if (!mountPoint && mount && !disk->usbSyspath.empty()) {
+    *mount = PrivateMount::Of(*disk);
+    if (*mount) mountPoint = (*mount)->where();
+  }
   if (!mountPoint) return std::nullopt;
   const std::string rest = tail.empty() ? std::string(1, '/') : PosixTail(tail);
   std::string where = *mountPoint == "/" ? std::string() : *mountPoint;
@@ -117,7 +122,8 @@ std::optional<std::string> LinuxFiles::resolve(std::string_view path) {
 }
 
 bool LinuxFiles::createDirectory(std::string_view path) {
-  const auto where = resolve(path);
+  std::unique_ptr<PrivateMount> mount;
+  const auto where = resolve(path, &mount);
   if (!where) return false;
   // The state folder itself comes with its parents (~/.local/state may not
   // exist yet); every other folder needs its parent, as on Windows.
@@ -127,12 +133,15 @@ bool LinuxFiles::createDirectory(std::string_view path) {
     const bool existed = stat(where->c_str(), &info) == 0;
     return !existed && MakeDirectories(*where);
   }
-  return mkdir(where->c_str(), 0700) == 0;
+  if (mkdir(where->c_str(), 0700) != 0) return false;
+  if (where->rfind(state + "/", 0) == 0) GiveToInvokingUser(*where);
+  return true;
 }
 
 bool LinuxFiles::copyFileNoOverwrite(std::string_view from, std::string_view to) {
-  const auto source = resolve(from);
-  const auto destination = resolve(to);
+  std::unique_ptr<PrivateMount> fromMount, toMount;
+  const auto source = resolve(from, &fromMount);
+  const auto destination = resolve(to, &toMount);
   if (!source || !destination) return false;
   const int in = ::open(source->c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
@@ -154,18 +163,23 @@ bool LinuxFiles::copyFileNoOverwrite(std::string_view from, std::string_view to)
     unlink(destination->c_str());
     return false;
   }
+  if (destination->rfind(StateDirectory(config_) + "/", 0) == 0) GiveToInvokingUser(*destination);
   return true;
 }
 
 bool LinuxFiles::pathExists(std::string_view path) {
-  const auto where = resolve(path);
+  std::unique_ptr<PrivateMount> mount;
+  const auto where = resolve(path, &mount);
   struct stat info {};
   return where && stat(where->c_str(), &info) == 0;
 }
 
 std::unique_ptr<platform::InputFile> LinuxFiles::openForReading(std::string_view path,
                                                                 platform::OpenMode) {
-  const auto where = resolve(path);
+  // An open file keeps a private mount (detached when the mount goes) until
+  // it is closed.
+  std::unique_ptr<PrivateMount> mount;
+  const auto where = resolve(path, &mount);
   if (!where) return nullptr;
   const int fd = ::open(where->c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;

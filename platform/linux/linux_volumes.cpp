@@ -9,8 +9,10 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
+#include "platform/linux/block_file.h"
 #include "platform/linux/sg_pass_through.h"
 #include "platform/linux/udev_device.h"
 #include "util/ascii.h"
@@ -30,33 +32,6 @@ char RootLetter(std::string_view rootPath) {
   return letter >= 'A' && letter <= 'Z' ? letter : 0;
 }
 
-// Full transfers: a short read or write at the end of the device fails.
-bool ReadFully(int fd, std::uint64_t offset, std::span<std::uint8_t> out) {
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n =
-        pread(fd, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;  // the device ends before the span does
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool WriteFully(int fd, std::uint64_t offset, std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n =
-        pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = ENOSPC;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
@@ -64,7 +39,7 @@ void CloseFd(int& fd) {
 
 // The name Windows gives the file system of a volume, from its boot sector.
 std::string FileSystemNameOf(const std::string& node) {
-  const int fd = ::open(node.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return "";
   std::array<std::uint8_t, 512> boot{};
   const bool read = ReadFully(fd, 0, boot);
@@ -80,20 +55,17 @@ std::string FileSystemNameOf(const std::string& node) {
   return "";
 }
 
-// Whether the disk's first sector is a partition table that lists no
-// partition.
-bool PartitionTableWithoutVolume(int diskFd) {
-  int sectorSize = 0;
-  if (ioctl(diskFd, BLKSSZGET, &sectorSize) != 0 || sectorSize < static_cast<int>(kMbrLength))
-    return false;
-  std::array<std::uint8_t, kMbrLength> mbr{};
-  const auto bytesPerSector = static_cast<std::uint32_t>(sectorSize);
-  return ReadFully(diskFd, 0, mbr) && HoldsPartitionTable(mbr, bytesPerSector) &&
-         PartitionsInTable(mbr, bytesPerSector).empty();
+// Asks the SCSI layer to read the disk's capacity (and all else) again.
+bool RescanDisk(const std::string& sysname) {
+  std::ofstream rescan("/sys/class/block/" + sysname + "/device/rescan");
+  rescan << "1";
+  rescan.flush();
+  return static_cast<bool>(rescan);
 }
 
-bool UdevRunning() {
-  return access("/run/udev/control", F_OK) == 0;
+std::uint64_t KernelSize(int fd) {
+  std::uint64_t size = 0;
+  return ioctl(fd, BLKGETSIZE64, &size) == 0 ? size : 0;
 }
 
 }  // namespace
@@ -102,41 +74,50 @@ struct LinuxVolumes::OpenDisk {
   std::string sysname;
   std::string diskNode;
   std::string sgNode;  // the block node when the disk has no generic node
-  std::string ioNode;
+  bool physical = false;
   int sgFd = -1;
-  int diskFd = -1;
-  int ioFd = -1;  // the volume's partition, or diskFd
+  BlockFile block;  // the whole disk, opened when first needed
   int lockFd = -1;
+  bool claimed = false;
+  // The volume's bytes on the disk, once known.
+  bool volumeResolved = false;
+  bool hasVolume = false;
+  std::uint64_t volumeStart = 0;
+  std::uint64_t volumeLength = 0;
   UsbDisk disk;  // as it was when opened
 
-  ~OpenDisk() {
+  void closeAll() {
     CloseFd(lockFd);
-    if (ioFd != diskFd) CloseFd(ioFd);
     CloseFd(sgFd);
-    CloseFd(diskFd);
+    block.close();
   }
+  ~OpenDisk() { closeAll(); }
 };
 
-LinuxVolumes::LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures)
-    : config_(config), failures_(failures) {}
+LinuxVolumes::LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures,
+                           LetterBook& letters)
+    : config_(config), failures_(failures), letters_(letters), claims_(config.diskClaimLinger) {}
 
 LinuxVolumes::~LinuxVolumes() = default;
 
 std::uint32_t LinuxVolumes::logicalDriveMask() {
   std::uint32_t mask = 0;
-  for (const UsbDisk& disk : ListUsbDisks(config_.extraDisks)) mask |= 1u << (disk.letter - 'A');
+  for (const UsbDisk& disk : ListUsbDisks(config_.extraDisks, &letters_))
+    mask |= 1u << (disk.letter - 'A');
   return mask;
 }
 
 platform::DriveType LinuxVolumes::driveType(std::string_view rootPath) {
-  // Every USB mass-storage disk counts as removable, as the player does.
-  const auto disks = ListUsbDisks(config_.extraDisks);
-  return DiskAtLetter(disks, RootLetter(rootPath)) ? platform::DriveType::Removable
-                                                   : platform::DriveType::NoRootDir;
+  // Removable as Windows has it: a disk whose medium can be removed, as the
+  // player's is; a USB hard disk or SSD bridge is a fixed drive.
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
+  const UsbDisk* disk = DiskAtLetter(disks, RootLetter(rootPath));
+  if (!disk) return platform::DriveType::NoRootDir;
+  return disk->removable ? platform::DriveType::Removable : platform::DriveType::Fixed;
 }
 
 std::string LinuxVolumes::fileSystemName(std::string_view rootPath) {
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   const UsbDisk* disk = DiskAtLetter(disks, RootLetter(rootPath));
   if (!disk) return "";
   const PartitionInfo* volume = VolumePartition(*disk);
@@ -144,7 +125,9 @@ std::string LinuxVolumes::fileSystemName(std::string_view rootPath) {
 }
 
 platform::Handle LinuxVolumes::openDevice(std::string_view path) {
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  claims_.releaseIdle();
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
+  dropVanished(disks);
   const UsbDisk* disk = nullptr;
   bool physical = false;
   if (path.size() == 6 && path.substr(0, 4) == kVolumePrefix && path[5] == ':') {
@@ -164,36 +147,40 @@ platform::Handle LinuxVolumes::openDevice(std::string_view path) {
   open->disk = *disk;
   open->sysname = disk->sysname;
   open->diskNode = disk->blockNode;
+  open->physical = physical;
   // Without a generic node, SG_IO goes to the block node; the kernel then
-  // passes only the commands it deems safe for a user.
+  // passes only the commands it deems safe for a user. Read-only either way
+  // for the block node: a read-write one would make udevd re-read the
+  // disk's table when it closes. Non-blocking: a removable disk without a
+  // medium opens all the same.
   open->sgNode = disk->sgNode.empty() ? disk->blockNode : disk->sgNode;
-
-  const auto openNode = [&](const std::string& node, int& fd) {
-    fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) failures_.record(node, errno, NodeOperation::Open);
-    return fd >= 0;
-  };
-  if (!openNode(open->diskNode, open->diskFd)) return platform::Handle::invalid();
-  if (!openNode(open->sgNode, open->sgFd)) return platform::Handle::invalid();
-  // The volume: the first partition, or the whole disk when it has no
-  // partition table. A table without a partition leaves no volume: the
-  // handle still carries commands, but positioned I/O on it fails, as it
-  // would on Windows, rather than reach the whole disk.
-  const PartitionInfo* volume = physical ? nullptr : VolumePartition(*disk);
-  if (volume)
-    open->ioNode = volume->node;
-  else if (physical || !PartitionTableWithoutVolume(open->diskFd))
-    open->ioNode = disk->blockNode;
-  if (open->ioNode == open->diskNode)
-    open->ioFd = open->diskFd;
-  else if (!open->ioNode.empty() && !openNode(open->ioNode, open->ioFd))
+  const int sgMode = disk->sgNode.empty() ? O_RDONLY : O_RDWR;
+  open->sgFd = ::open(open->sgNode.c_str(), sgMode | O_NONBLOCK | O_CLOEXEC);
+  if (open->sgFd < 0) {
+    failures_.record(open->sgNode, errno, NodeOperation::Open);
     return platform::Handle::invalid();
+  }
 
   std::lock_guard lock(mutex_);
   const std::uintptr_t value = next_;
   next_ += 4;
   open_.emplace(value, std::move(open));
   return platform::Handle::fromValue(value);
+}
+
+void LinuxVolumes::dropVanished(const std::vector<UsbDisk>& present) {
+  std::lock_guard lock(mutex_);
+  for (auto& [value, open] : open_) {
+    const bool there = std::any_of(present.begin(), present.end(), [&](const UsbDisk& disk) {
+      return disk.sysname == open->sysname && disk.devnum == open->disk.devnum;
+    });
+    if (there) continue;
+    // The handle stays until it is closed, but holds nothing of the dead
+    // disk: the kernel can let it go.
+    if (open->claimed) claims_.release(open->disk.devnum);
+    open->claimed = false;
+    open->closeAll();
+  }
 }
 
 void LinuxVolumes::closeHandle(platform::Handle handle) {
@@ -205,10 +192,58 @@ void LinuxVolumes::closeHandle(platform::Handle handle) {
     open = std::move(it->second);
     open_.erase(it);
   }
-  if (open->diskFd >= 0 && open->ioFd >= 0) {
-    // Whatever was written reaches the device before the handle goes.
-    fsync(open->ioFd);
+  if (open->claimed) claims_.release(open->disk.devnum);
+  open->closeAll();
+  claims_.releaseIdle();
+}
+
+bool LinuxVolumes::openBlock(OpenDisk& open, bool writable) {
+  if (open.block.isOpen() && (open.block.writable() || !writable)) return true;
+  if (open.sgFd < 0) {
+    failures_.record(open.diskNode, ENODEV, NodeOperation::Open);
+    return false;
   }
+  if (open.block.open(open.diskNode, writable)) return true;
+  failures_.record(open.diskNode, errno, NodeOperation::Open);
+  return false;
+}
+
+bool LinuxVolumes::resolveVolume(OpenDisk& open) {
+  if (open.volumeResolved) return open.hasVolume;
+  if (!openBlock(open, false)) return false;
+  const std::uint64_t size = KernelSize(open.block.fd());
+  int sectorSize = 0;
+  if (ioctl(open.block.fd(), BLKSSZGET, &sectorSize) != 0 || sectorSize <= 0) sectorSize = 512;
+  const auto bytesPerSector = static_cast<std::uint32_t>(sectorSize);
+  open.volumeStart = 0;
+  open.volumeLength = size;
+  open.hasVolume = true;
+  // The volume of "X:" is the first partition the table on the device
+  // lists, read from the device now rather than from the kernel's partition
+  // nodes, which a re-read of the table takes away for a while. A table that
+  // lists none leaves no volume: positioned I/O fails, as on Windows, rather
+  // than reach the whole disk.
+  if (!open.physical && bytesPerSector >= kMbrLength) {
+    std::vector<std::uint8_t> sector0(bytesPerSector);
+    // A table that cannot be read is no reason to take the whole disk: the
+    // volume stays unknown, and the next transfer tries again.
+    if (!open.block.read(0, sector0)) {
+      failures_.record(open.diskNode, errno, NodeOperation::Command);
+      return false;
+    }
+    if (HoldsPartitionTable(sector0, bytesPerSector)) {
+      const auto partitions = PartitionsInTable(sector0, bytesPerSector);
+      const auto first = std::find_if(partitions.begin(), partitions.end(),
+                                      [](const MbrPartition& p) { return p.lengthBytes > 0; });
+      open.hasVolume = first != partitions.end();
+      if (open.hasVolume) {
+        open.volumeStart = first->startBytes;
+        open.volumeLength = first->lengthBytes;
+      }
+    }
+  }
+  open.volumeResolved = true;
+  return open.hasVolume;
 }
 
 std::shared_ptr<LinuxVolumes::OpenDisk> LinuxVolumes::find(platform::Handle handle) const {
@@ -226,13 +261,26 @@ bool LinuxVolumes::scsiPassThrough(platform::Handle handle, std::span<std::uint8
   const auto open = find(handle);
   if (!open) return false;
   int error = 0;
-  if (SendPassThrough(open->sgFd, request, error)) return true;
-  if (error != EINVAL) failures_.record(open->sgNode, error, NodeOperation::Command);
+  bool mediumChanged = false;
+  const bool sent = SendPassThrough(open->sgFd, request, error, &mediumChanged);
+  // What the kernel cached of the old medium is not on the new one.
+  if (mediumChanged) {
+    open->block.dropCache();
+    open->volumeResolved = false;
+  }
+  if (sent) return true;
+  if (error != EINVAL) {
+    const bool onBlockNode = open->sgNode == open->diskNode;
+    failures_.record(open->sgNode, error,
+                     onBlockNode && (error == EPERM || error == EACCES)
+                         ? NodeOperation::BlockNodeCommand
+                         : NodeOperation::Command);
+  }
   return false;
 }
 
 std::optional<UsbDisk> LinuxVolumes::currentDisk(const OpenDisk& open) const {
-  for (UsbDisk& disk : ListUsbDisks(config_.extraDisks))
+  for (UsbDisk& disk : ListUsbDisks(config_.extraDisks, &letters_))
     if (disk.sysname == open.sysname && disk.devnum == open.disk.devnum) return std::move(disk);
   return std::nullopt;
 }
@@ -249,34 +297,50 @@ bool LinuxVolumes::lockVolume(platform::Handle handle) {
   const auto open = find(handle);
   if (!open) return false;
   if (open->lockFd >= 0) return true;
-  if (refuseWhileMounted(*open)) return false;
+  claims_.releaseIdle();
+  if (open->sgFd < 0 || refuseWhileMounted(*open)) return false;
   // Fails with EBUSY while any partition is mounted or held exclusively.
-  open->lockFd = ::open(open->diskNode.c_str(), O_RDWR | O_EXCL | O_CLOEXEC);
-  if (open->lockFd < 0) failures_.record(open->diskNode, errno, NodeOperation::Lock);
-  return open->lockFd >= 0;
+  // Read-only: its close is no write for the udev watch.
+  open->lockFd = ::open(open->diskNode.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+  if (open->lockFd < 0) {
+    failures_.record(open->diskNode, errno, NodeOperation::Lock);
+    return false;
+  }
+  if (!open->claimed) {
+    if (!claims_.take(open->disk.devnum, open->diskNode)) {
+      failures_.record(open->diskNode, errno, NodeOperation::Lock);
+      CloseFd(open->lockFd);
+      return false;
+    }
+    open->claimed = true;
+  }
+  return true;
 }
 
 bool LinuxVolumes::unlockVolume(platform::Handle handle) {
   const auto open = find(handle);
   if (!open || open->lockFd < 0) return false;
   CloseFd(open->lockFd);
+  if (open->claimed) claims_.release(open->disk.devnum);
+  open->claimed = false;
   return true;
 }
 
 bool LinuxVolumes::dismountVolume(platform::Handle handle) {
   const auto open = find(handle);
-  if (!open || open->ioFd < 0 || refuseWhileMounted(*open)) return false;
-  // Nothing of ours is mounted on it; what was written goes to the device.
-  return fsync(open->ioFd) == 0 || errno == EINVAL;
+  if (!open || open->sgFd < 0 || refuseWhileMounted(*open)) return false;
+  // Nothing of ours is mounted on it; what was written went to the device
+  // as it was written.
+  return !open->block.isOpen() || fsync(open->block.fd()) == 0 || errno == EINVAL;
 }
 
 bool LinuxVolumes::driveGeometry(platform::Handle handle, platform::DiskGeometry& geometry) {
   const auto open = find(handle);
-  if (!open) return false;
+  if (!open || !openBlock(*open, false) || !matchKernelCapacity(*open)) return false;
   std::uint64_t size = 0;
   int sectorSize = 0;
-  if (ioctl(open->diskFd, BLKGETSIZE64, &size) != 0 ||
-      ioctl(open->diskFd, BLKSSZGET, &sectorSize) != 0 || sectorSize <= 0)
+  if (ioctl(open->block.fd(), BLKGETSIZE64, &size) != 0 ||
+      ioctl(open->block.fd(), BLKSSZGET, &sectorSize) != 0 || sectorSize <= 0)
     return false;
   geometry = RemovableDiskGeometry(size, static_cast<std::uint32_t>(sectorSize));
   return true;
@@ -285,21 +349,27 @@ bool LinuxVolumes::driveGeometry(platform::Handle handle, platform::DiskGeometry
 bool LinuxVolumes::rewriteTable(
     OpenDisk& open,
     const std::function<bool(std::span<std::uint8_t>, std::uint32_t, std::uint64_t)>& edit) {
+  if (!openBlock(open, true) || !matchKernelCapacity(open)) return false;
+  const int fd = open.block.fd();
   std::uint64_t size = 0;
   int sectorSize = 0;
-  if (ioctl(open.diskFd, BLKGETSIZE64, &size) != 0 ||
-      ioctl(open.diskFd, BLKSSZGET, &sectorSize) != 0 || sectorSize < static_cast<int>(kMbrLength))
+  if (ioctl(fd, BLKGETSIZE64, &size) != 0 || ioctl(fd, BLKSSZGET, &sectorSize) != 0 ||
+      sectorSize < static_cast<int>(kMbrLength))
     return false;
   const auto bytesPerSector = static_cast<std::uint32_t>(sectorSize);
   std::vector<std::uint8_t> sector0(bytesPerSector);
-  if (!ReadFully(open.diskFd, 0, sector0)) return false;
+  if (!open.block.read(0, sector0)) return false;
   if (!edit(std::span(sector0).first(kMbrLength), bytesPerSector, size / bytesPerSector))
     return false;
-  if (!WriteFully(open.diskFd, 0, sector0) || fsync(open.diskFd) != 0) return false;
+  if (!open.block.write(0, sector0)) {
+    failures_.record(open.diskNode, errno, NodeOperation::Command);
+    return false;
+  }
+  open.volumeResolved = false;
 
   // The kernel re-reads the table; with the disk locked, through the lock's
   // own exclusive open, which is the only one allowed to.
-  const int rereadFd = open.lockFd >= 0 ? open.lockFd : open.diskFd;
+  const int rereadFd = open.lockFd >= 0 ? open.lockFd : fd;
   if (ioctl(rereadFd, BLKRRPART) != 0) {
     failures_.record(open.diskNode, errno, NodeOperation::Reread);
     return false;
@@ -309,9 +379,9 @@ bool LinuxVolumes::rewriteTable(
 
 bool LinuxVolumes::waitForPartitions(const OpenDisk& open,
                                      const std::vector<MbrPartition>& expected) {
-  // The kernel makes the partitions while it re-reads the table; udev then
-  // sets up their nodes (owner, access, links) on its own time.
-  const bool udev = UdevRunning();
+  // The kernel makes the partitions while it re-reads the table. Their
+  // nodes are not waited for: the volume is reached through the whole disk,
+  // and udev sets the nodes up once the disk's claim is let go.
   const auto deadline = std::chrono::steady_clock::now() + config_.partitionSettleTimeout;
   for (bool kernelChecked = false;; kernelChecked = true) {
     const Udev context = NewUdev();
@@ -328,9 +398,7 @@ bool LinuxVolumes::waitForPartitions(const OpenDisk& open,
             NumberOf(Attribute(part.get(), "size"), 10, 0) * 512 != wanted.lengthBytes)
           continue;
         known = true;
-        const std::string node = Devnode(part.get());
-        ready = !node.empty() && access(node.c_str(), F_OK) == 0 &&
-                (!udev || udev_device_get_is_initialized(part.get()) > 0);
+        ready = true;
       }
       // A partition the kernel did not make after the re-read will not come.
       if (!known && !kernelChecked) {
@@ -365,26 +433,60 @@ bool LinuxVolumes::setDriveLayout(platform::Handle handle, std::span<const std::
          });
 }
 
+bool LinuxVolumes::matchKernelCapacity(OpenDisk& open) {
+  DeviceCapacity device;
+  bool mediumChanged = false;
+  // A disk that does not answer READ CAPACITY here (a loop device) has only
+  // the kernel's size.
+  if (!ReadDeviceCapacity(open.sgFd, device, &mediumChanged)) return true;
+  if (mediumChanged) open.block.dropCache();
+  const std::uint64_t wanted = device.blocks * device.blockLength;
+  if (KernelSize(open.block.fd()) == wanted) return true;
+  // The kernel reads the capacity again on a rescan of the SCSI device, or
+  // when the table is re-read (BLKRRPART); both need root.
+  open.volumeResolved = false;
+  if (RescanDisk(open.sysname) && KernelSize(open.block.fd()) == wanted) {
+    open.block.dropCache();
+    return true;
+  }
+  const int rereadFd = open.lockFd >= 0 ? open.lockFd : open.block.fd();
+  const bool reread = ioctl(rereadFd, BLKRRPART) == 0;
+  const int error = reread ? ESTALE : errno;
+  open.block.dropCache();
+  if (KernelSize(open.block.fd()) == wanted) return true;
+  failures_.record(open.diskNode, error, NodeOperation::Reread);
+  return false;
+}
+
+bool LinuxVolumes::transfer(platform::Handle handle, std::uint64_t offset, bool writing,
+                            std::span<std::uint8_t> in, std::span<const std::uint8_t> out) {
+  const auto open = find(handle);
+  if (!open || !openBlock(*open, writing) || !resolveVolume(*open)) return false;
+  const std::uint64_t length = writing ? out.size() : in.size();
+  if (offset > open->volumeLength || length > open->volumeLength - offset) {
+    // Past the volume's end, as past a Windows volume's.
+    errno = writing ? ENOSPC : EIO;
+    failures_.record(open->diskNode, errno, NodeOperation::Command);
+    return false;
+  }
+  const std::uint64_t at = open->volumeStart + offset;
+  if (writing ? open->block.write(at, out) : open->block.read(at, in)) return true;
+  failures_.record(open->diskNode, errno, NodeOperation::Command);
+  return false;
+}
+
 bool LinuxVolumes::readAt(platform::Handle handle, std::uint64_t offset,
                           std::span<std::uint8_t> out) {
-  const auto open = find(handle);
-  if (!open || open->ioFd < 0) return false;
-  if (ReadFully(open->ioFd, offset, out)) return true;
-  failures_.record(open->ioNode, errno, NodeOperation::Command);
-  return false;
+  return transfer(handle, offset, false, out, {});
 }
 
 bool LinuxVolumes::writeAt(platform::Handle handle, std::uint64_t offset,
                            std::span<const std::uint8_t> data) {
-  const auto open = find(handle);
-  if (!open || open->ioFd < 0) return false;
-  if (WriteFully(open->ioFd, offset, data)) return true;
-  failures_.record(open->ioNode, errno, NodeOperation::Command);
-  return false;
+  return transfer(handle, offset, true, {}, data);
 }
 
 std::vector<MountedVolume> LinuxVolumes::mountsOfLetter(char letter) {
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   const UsbDisk* disk = DiskAtLetter(disks, letter);
   if (!disk) return {};
   return MountsOfDisk(*disk, ReadMountInfo(config_.mountInfoPath));

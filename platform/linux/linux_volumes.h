@@ -1,10 +1,14 @@
 #pragma once
 
 // Volumes and disks on Linux. "\\.\X:" opens the USB disk at drive letter X:
-// its SCSI generic node for pass-through and the block node of its volume
-// (the first partition, or the disk when it has none) for positioned I/O.
-// "\\.\PhysicalDriveN" opens the disk at letter 'B' + N, positioned I/O on
-// the whole disk. The lock is an exclusive open of the whole disk.
+// its SCSI generic node for pass-through; positioned I/O reaches its volume
+// (the first partition the disk's table lists, or the whole disk when it has
+// no table) through the whole disk's node at the partition's offset, so that
+// no partition node is needed. "\\.\PhysicalDriveN" opens the disk at
+// letter 'B' + N, positioned I/O on the whole disk. The block node is opened
+// only when a call needs it, read-only until something is written: queries
+// leave the disk alone. The lock is an exclusive open of the whole disk and a
+// whole-disk claim (see disk_claims.h).
 
 #include <cstdint>
 #include <functional>
@@ -15,6 +19,7 @@
 #include <vector>
 
 #include "platform/linux/access_failure.h"
+#include "platform/linux/disk_claims.h"
 #include "platform/linux/disk_mounts.h"
 #include "platform/linux/linux_config.h"
 #include "platform/linux/mbr_layout.h"
@@ -24,7 +29,7 @@ namespace kx7::linux_backend {
 
 class LinuxVolumes final : public platform::VolumeIo {
  public:
-  LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures);
+  LinuxVolumes(const LinuxConfig& config, AccessFailureLog& failures, LetterBook& letters);
   ~LinuxVolumes() override;
   LinuxVolumes(const LinuxVolumes&) = delete;
   LinuxVolumes& operator=(const LinuxVolumes&) = delete;
@@ -54,6 +59,17 @@ class LinuxVolumes final : public platform::VolumeIo {
  private:
   struct OpenDisk;
   std::shared_ptr<OpenDisk> find(platform::Handle handle) const;
+  // The disk's block node, open (read-write when `writable`); records why not.
+  bool openBlock(OpenDisk& open, bool writable);
+  // Where positioned I/O on the handle goes; false when it has no volume.
+  bool resolveVolume(OpenDisk& open);
+  bool transfer(platform::Handle handle, std::uint64_t offset, bool writing,
+                std::span<std::uint8_t> in, std::span<const std::uint8_t> out);
+  // The kernel's size of the disk made the device's own: after a medium or
+  // capacity change it keeps the size it read before until revalidated.
+  bool matchKernelCapacity(OpenDisk& open);
+  // Closes the descriptors of handles whose disk has gone.
+  void dropVanished(const std::vector<UsbDisk>& present);
   // The disk as it is now (partitions change with the table).
   std::optional<UsbDisk> currentDisk(const OpenDisk& open) const;
   // Mounted volumes of the open disk; records the first as busy.
@@ -65,6 +81,8 @@ class LinuxVolumes final : public platform::VolumeIo {
 
   const LinuxConfig& config_;
   AccessFailureLog& failures_;
+  LetterBook& letters_;
+  DiskClaims claims_;
   mutable std::mutex mutex_;
   std::map<std::uintptr_t, std::shared_ptr<OpenDisk>> open_;
   std::uintptr_t next_ = 0x1000;

@@ -77,7 +77,7 @@ std::optional<RegistryView::OpenKey> RegistryView::build(RegistryRoot root, std:
     key.values["PRODUCTNAME"] = TextValue(kProductName);
     return key;
   }
-  const auto disks = ListUsbDisks(config_.extraDisks);
+  const auto disks = ListUsbDisks(config_.extraDisks, &letters_);
   if (wanted == Upper(kMountedDevices)) {
     for (const UsbDisk& disk : disks) {
       if (disk.usbSyspath.empty() || disk.serial.empty()) continue;

@@ -16,13 +16,15 @@
 
 #include "platform/linux/autoplay_store.h"
 #include "platform/linux/linux_config.h"
+#include "platform/linux/usb_disks.h"
 #include "platform/registry.h"
 
 namespace kx7::linux_backend {
 
 class RegistryView final : public platform::Registry {
  public:
-  RegistryView(const LinuxConfig& config, AutoplayStore& store) : config_(config), store_(store) {}
+  RegistryView(const LinuxConfig& config, AutoplayStore& store, LetterBook& letters)
+      : config_(config), store_(store), letters_(letters) {}
 
   std::optional<platform::RegistryKey> openKey(platform::RegistryRoot root, std::string_view path,
                                                std::uint32_t access) override;
@@ -49,6 +51,7 @@ class RegistryView final : public platform::Registry {
 
   const LinuxConfig& config_;
   AutoplayStore& store_;
+  LetterBook& letters_;
   mutable std::mutex mutex_;
   std::map<std::uintptr_t, OpenKey> keys_;
   std::uintptr_t next_ = 0x3000;

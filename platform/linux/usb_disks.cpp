@@ -58,7 +58,27 @@ bool LetterOrder(const UsbDisk& a, const UsbDisk& b) {
 
 }  // namespace
 
-std::vector<UsbDisk> ListUsbDisks(const std::vector<std::string>& extraDisks) {
+void LetterBook::assign(std::vector<UsbDisk>& disks) {
+  std::lock_guard lock(mutex_);
+  std::map<std::pair<std::uint64_t, std::string>, char> kept;
+  std::uint32_t taken = 0;
+  for (UsbDisk& disk : disks) {
+    const auto it = letters_.find({disk.diskseq, disk.sysname});
+    disk.letter = it != letters_.end() ? it->second : 0;
+    if (disk.letter) taken |= 1u << (disk.letter - 'B');
+  }
+  for (UsbDisk& disk : disks) {
+    for (std::size_t i = 0; !disk.letter && i < kLetterCount; ++i)
+      if (!(taken & (1u << i))) {
+        disk.letter = static_cast<char>('B' + i);
+        taken |= 1u << i;
+      }
+    if (disk.letter) kept[{disk.diskseq, disk.sysname}] = disk.letter;
+  }
+  letters_ = std::move(kept);
+}
+
+std::vector<UsbDisk> ListUsbDisks(const std::vector<std::string>& extraDisks, LetterBook* book) {
   std::vector<UsbDisk> disks;
   const Udev context = NewUdev();
   if (!context) return disks;
@@ -79,11 +99,12 @@ std::vector<UsbDisk> ListUsbDisks(const std::vector<std::string>& extraDisks) {
     if (disk.blockNode.empty()) continue;
     disk.devnum = udev_device_get_devnum(d);
     disk.diskseq = NumberOf(Attribute(d, "diskseq"), 10, std::numeric_limits<std::uint64_t>::max());
+    disk.removable = !usbDisk || NumberOf(Attribute(d, "removable"), 10, 0) == 1;
     if (usbDisk) {
       disk.usbSyspath = Syspath(usb);
       disk.vendorId = static_cast<std::uint16_t>(NumberOf(Attribute(usb, "idVendor"), 16, 0));
       disk.productId = static_cast<std::uint16_t>(NumberOf(Attribute(usb, "idProduct"), 16, 0));
-      disk.serial = TrimmedRight(Attribute(usb, "serial"));
+      disk.serial = TrimmedSerial(Attribute(usb, "serial"));
       disk.scsiVendor = TrimmedRight(Attribute(scsi, "vendor"));
       disk.scsiModel = TrimmedRight(Attribute(scsi, "model"));
       disk.scsiRevision = TrimmedRight(Attribute(scsi, "rev"));
@@ -98,9 +119,20 @@ std::vector<UsbDisk> ListUsbDisks(const std::vector<std::string>& extraDisks) {
   }
 
   std::sort(disks.begin(), disks.end(), LetterOrder);
+  if (book) {
+    book->assign(disks);
+    std::erase_if(disks, [](const UsbDisk& disk) { return disk.letter == 0; });
+    std::sort(disks.begin(), disks.end(),
+              [](const UsbDisk& a, const UsbDisk& b) { return a.letter < b.letter; });
+    return disks;
+  }
   if (disks.size() > kLetterCount) disks.resize(kLetterCount);
   for (std::size_t i = 0; i < disks.size(); ++i) disks[i].letter = static_cast<char>('B' + i);
   return disks;
+}
+
+std::string TrimmedSerial(std::string serial) {
+  return TrimmedRight(std::move(serial));
 }
 
 const UsbDisk* DiskAtLetter(const std::vector<UsbDisk>& disks, char letter) {

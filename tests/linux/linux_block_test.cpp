@@ -3,6 +3,7 @@
 // table rewrite, and the lock refused while the disk is held or mounted.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -275,6 +276,90 @@ TEST_F(LoopDiskTest, TheLockTakesTheWholeDiskUnlessSomeoneHoldsIt) {
   EXPECT_GE(after, 0);
   if (after >= 0) close(after);
   Volumes().closeHandle(handle);
+}
+
+// The lock also claims the whole disk with flock(LOCK_EX), which keeps
+// udevd from re-reading the table while a format rewrites it; the claim
+// outlives the handles of one format (they unlock, close and reopen) and
+// ends with the backend at the latest.
+TEST_F(LoopDiskTest, TheLockClaimsTheWholeDiskAcrossTheFormatsHandles) {
+  const auto othersMayLock = [&] {
+    const int probe = open(loop->node().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(probe, 0);
+    const bool free = flock(probe, LOCK_EX | LOCK_NB) == 0;
+    close(probe);
+    return free;
+  };
+  ASSERT_TRUE(othersMayLock());
+  const platform::Handle disk = OpenDisk();
+  ASSERT_TRUE(disk.isOpen());
+  EXPECT_TRUE(othersMayLock()) << "opening is no claim";
+  ASSERT_TRUE(Volumes().lockVolume(disk));
+  EXPECT_FALSE(othersMayLock());
+  ASSERT_TRUE(Volumes().unlockVolume(disk));
+  Volumes().closeHandle(disk);
+  EXPECT_FALSE(othersMayLock()) << "the claim went with the first handle of the format";
+  const platform::Handle volume = OpenVolume();
+  ASSERT_TRUE(Volumes().lockVolume(volume));
+  Volumes().closeHandle(volume);
+  backend.reset();
+  EXPECT_TRUE(othersMayLock());
+}
+
+// Positioned I/O on "X:" reaches the first partition the disk's table lists
+// through the whole disk at the partition's offset, whether or not the
+// kernel has made (or, mid re-read, taken away) the partition's node.
+TEST_F(LoopDiskTest, TheVolumeIsTheTablesPartitionWithOrWithoutItsNode) {
+  const platform::Handle disk = OpenDisk();
+  ASSERT_TRUE(Volumes().lockVolume(disk));
+  Volumes().setDriveLayout(disk, OnePartitionLayout());  // fails where no node comes
+  ASSERT_EQ(ImageBytes(510, 2), (std::vector<std::uint8_t>{0x55, 0xAA}));
+  Volumes().closeHandle(disk);
+
+  const platform::Handle volume = OpenVolume();
+  ASSERT_TRUE(volume.isOpen());
+  const std::vector<std::uint8_t> boot(512, 0xB7);
+  ASSERT_TRUE(Volumes().writeAt(volume, 0, boot));
+  std::vector<std::uint8_t> back(512);
+  ASSERT_TRUE(Volumes().readAt(volume, 0, back));
+  EXPECT_EQ(back, boot);
+  // The volume ends where the partition does (16002 sectors).
+  EXPECT_FALSE(Volumes().writeAt(volume, 16002ull * 512, boot));
+  Volumes().closeHandle(volume);
+  EXPECT_EQ(ImageBytes(63 * 512, 512), boot);
+  EXPECT_EQ(ImageBytes(0, 2), (std::vector<std::uint8_t>{0, 0})) << "written over the table";
+}
+
+// Queries open nothing of the disk for writing: closing a block node opened
+// read-write makes udevd re-read its table and the desktop mount it again.
+TEST_F(LoopDiskTest, AQueryOpensTheDiskReadOnly) {
+  const auto writersOfTheDisk = [&] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      std::error_code error;
+      if (std::filesystem::read_symlink(entry.path(), error) != loop->node()) continue;
+      std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+      std::string key;
+      unsigned flags = 0;
+      while (info >> key)
+        if (key == "flags:" && (info >> std::oct >> flags)) break;
+      if ((flags & O_ACCMODE) != O_RDONLY) ++count;
+    }
+    return count;
+  };
+  const int before = writersOfTheDisk();
+  const platform::Handle volume = OpenVolume();
+  ASSERT_TRUE(volume.isOpen());
+  std::vector<std::uint8_t> sector(512);
+  EXPECT_TRUE(Volumes().readAt(volume, 0, sector));
+  platform::DiskGeometry geometry;
+  EXPECT_TRUE(Volumes().driveGeometry(volume, geometry));
+  EXPECT_EQ(writersOfTheDisk(), before);
+  // A write takes it read-write.
+  EXPECT_TRUE(Volumes().writeAt(volume, 0, sector));
+  EXPECT_EQ(writersOfTheDisk(), before + 1);
+  Volumes().closeHandle(volume);
+  EXPECT_EQ(writersOfTheDisk(), before);
 }
 
 TEST_F(LoopDiskTest, AMountedDiskIsNeitherLockedNorDismounted) {

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "cli/linux/access_message.h"
 #include "firmware/hid_recovery.h"
@@ -43,6 +44,72 @@ TEST_F(TestbedTest, LettersFollowTheOrderTheDisksCameIn) {
   EXPECT_EQ(volumes.driveType("d:\\"), platform::DriveType::Removable);
   EXPECT_EQ(volumes.driveType("A:\\"), platform::DriveType::NoRootDir);
   EXPECT_EQ(volumes.driveType("E:\\"), platform::DriveType::NoRootDir);
+}
+
+// A letter stays with its disk for as long as the disk is plugged in: an
+// unrelated disk pulled out before it does not move it (an update reopens
+// its player by letter). The next disk takes the lowest letter free.
+TEST_F(TestbedTest, ALetterStaysWithItsDiskWhileItIsPluggedIn) {
+  const std::size_t first = AddPlayer(kSerialB);
+  AddPlayer(kSerialA);
+  platform::VolumeIo& volumes = services->volumes;
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+  bed->unplug(first);
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('C'));
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+  bed->addForeignDisk("FLASH0003");
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('B') | Bit('C'));
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+}
+
+// A handle whose player was pulled out holds no descriptor of it once the
+// next device is opened, though the library has not closed it yet: the
+// kernel can let the dead disk go.
+TEST_F(TestbedTest, AHandleOfAPlayerPulledOutLetsGoOfItsNodes) {
+  const std::size_t player = AddPlayer(kSerialA);
+  const auto openFiles = [] {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+      ++count;
+    return count;
+  };
+  platform::VolumeIo& volumes = services->volumes;
+  const std::size_t before = openFiles();
+  const platform::Handle handle = volumes.openDevice("\\\\.\\B:");
+  ASSERT_TRUE(handle.isOpen());
+  EXPECT_GT(openFiles(), before);  // the generic node (and the testbed's side of it)
+  bed->unplug(player);
+  const std::size_t unplugged = openFiles();
+  EXPECT_FALSE(volumes.openDevice("\\\\.\\B:").isOpen());
+  const std::size_t dropped = openFiles();
+  EXPECT_LT(dropped, unplugged);
+  // Closing the handle has nothing left to close.
+  volumes.closeHandle(handle);
+  EXPECT_EQ(openFiles(), dropped);
+  EXPECT_EQ(backend->openHandleCount(), 0u);
+}
+
+// Removable as Windows has it: a disk whose medium can be removed (the
+// kernel's removable attribute), not every USB disk. A USB hard disk is a
+// fixed drive, which the library never sends its vendor commands to.
+TEST_F(TestbedTest, AUsbHardDiskIsAFixedDrive) {
+  bed->addUsbHardDisk("WXA1E12345");
+  AddPlayer(kSerialA);
+  platform::VolumeIo& volumes = services->volumes;
+  EXPECT_EQ(volumes.logicalDriveMask(), Bit('B') | Bit('C'));
+  EXPECT_EQ(volumes.driveType("B:\\"), platform::DriveType::Fixed);
+  EXPECT_EQ(volumes.driveType("C:\\"), platform::DriveType::Removable);
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'C');
+}
+
+// The device list's instance identifier and the mounted-devices view name
+// the same serial, trailing blanks cut in both.
+TEST_F(TestbedTest, ASerialWithTrailingBlanksIsTrimmedInEveryView) {
+  AddPlayer(std::string(kSerialA) + "  ");
+  char id[128] = {};
+  ASSERT_EQ(DeviceSerialNum(services->devices, id, 0), 1);
+  EXPECT_STREQ(id, "USB\\VID_3F1C&PID_7A52\\0000KX7T4A2C19F0");
+  EXPECT_EQ(FindDriveLetterForSerial(*services, kSerialA), 'B');
 }
 
 TEST_F(TestbedTest, SerialsAndLettersMapBothWaysThroughTheRegistryView) {
@@ -113,9 +180,11 @@ class WithoutAccessOverride {
   bool active_ = false;
 };
 
+// A query needs only the generic node (the disk's block node is opened only
+// to read or write the disk).
 TEST_F(TestbedTest, ANodeTheUserMayNotOpenIsNamedWithTheFix) {
   AddPlayer(kSerialA);
-  const std::string node = bed->blockNode(0);
+  const std::string node = bed->sgNode(0);
   ASSERT_EQ(chmod(bed->testbedPath(node).c_str(), 0), 0);
   WithoutAccessOverride unprivileged;
   if (geteuid() == 0 && !unprivileged.active())

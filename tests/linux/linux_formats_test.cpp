@@ -102,6 +102,48 @@ TEST(SgPassThroughTest, OnlyTransportTroubleMeansNotDelivered) {
   }
 }
 
+// A command refused with a unit attention did not run and is sent again;
+// the attentions of a new medium or capacity also say the kernel's view of
+// the disk is stale. Sense data in fixed and descriptor formats.
+TEST(SgPassThroughTest, UnitAttentionsAreRecognisedInBothSenseFormats) {
+  struct Case {
+    std::vector<std::uint8_t> sense;
+    std::uint8_t status;
+    bool refused, mediumChanged;
+  };
+  const auto fixed = [](std::uint8_t key, std::uint8_t asc, std::uint8_t ascq) {
+    std::vector<std::uint8_t> sense(18, 0);
+    sense[0] = 0x70;
+    sense[2] = key;
+    sense[7] = 10;
+    sense[12] = asc;
+    sense[13] = ascq;
+    return sense;
+  };
+  const std::vector<Case> cases = {
+      {fixed(0x06, 0x28, 0x00), 0x02, true, true},    // not ready to ready: new medium
+      {fixed(0x06, 0x2A, 0x09), 0x02, true, true},    // capacity data has changed
+      {fixed(0x06, 0x29, 0x00), 0x02, true, false},   // power on or reset
+      {fixed(0x06, 0x2A, 0x01), 0x02, true, false},   // mode parameters changed
+      {fixed(0x06, 0x3F, 0x01), 0x02, false, false},  // microcode changed: not ours to hide
+      {fixed(0x02, 0x3A, 0x00), 0x02, false, false},  // NOT READY, no medium
+      {fixed(0x05, 0x20, 0x00), 0x02, false, false},  // ILLEGAL REQUEST
+      {fixed(0x06, 0x28, 0x00), 0x00, false, false},  // GOOD: sense is stale
+      {{0x72, 0x06, 0x28, 0x00, 0, 0, 0, 0}, 0x02, true, true},
+      {{0x73, 0x06, 0x29, 0x02, 0, 0, 0, 0}, 0x02, true, false},
+      {{0x70, 0x00, 0x06}, 0x02, false, false},  // too short to hold an ASC
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    std::vector<std::uint8_t> sense = cases[i].sense;
+    sg_io_hdr_t io{};
+    io.status = cases[i].status;
+    io.sbp = sense.data();
+    io.sb_len_wr = static_cast<unsigned char>(sense.size());
+    EXPECT_EQ(RefusedWithUnitAttention(io), cases[i].refused) << i;
+    EXPECT_EQ(MediumChangeAttention(io), cases[i].mediumChanged) << i;
+  }
+}
+
 TEST(MbrLayoutTest, TheLibrarysLayoutBecomesThisTable) {
   // 1 GiB of 512-byte sectors: 130 whole cylinders of 255 x 63.
   std::array<std::uint8_t, 512> mbr{};

@@ -132,7 +132,7 @@ void UsbTestbed::attach(const std::string& node, NodeContext context) {
 UsbTestbed::Appearance UsbTestbed::addMassStorage(
     const std::string& vendorId, const std::string& productId, const std::string& serial,
     const std::string& scsiVendor, const std::string& scsiModel, const std::string& scsiRevision,
-    std::uint64_t sizeBytes, bool partitioned) {
+    std::uint64_t sizeBytes, bool partitioned, bool removable) {
   Appearance a;
   const unsigned port = nextUsbPort_++;
   const unsigned host = nextScsiHost_++;
@@ -177,7 +177,7 @@ UsbTestbed::Appearance UsbTestbed::addMassStorage(
                         .node(name)
                         .devnum(kSdMajor, minor)
                         .attribute("size", std::to_string(sizeBytes / 512))
-                        .attribute("removable", "1")
+                        .attribute("removable", removable ? "1" : "0")
                         .attribute("diskseq", std::to_string(nextDiskseq_++)));
   a.blockNode = "/dev/" + name;
   a.disk = makedev(kSdMajor, minor);
@@ -316,6 +316,12 @@ void UsbTestbed::leave(std::size_t index, sim::Leaving why) {
 void UsbTestbed::addForeignDisk(const std::string& serial) {
   others_.push_back(addMassStorage("0781", "5567", serial, "SanDisk", "Cruzer Blade", "1.00",
                                    std::uint64_t{8} << 30, true));
+  attach(others_.back().sgNode, {this, NodeKind::ForeignScsi, 0, 0});
+}
+
+void UsbTestbed::addUsbHardDisk(const std::string& serial) {
+  others_.push_back(addMassStorage("1058", "25a2", serial, "WD", "Elements 25A2", "1021",
+                                   std::uint64_t{1} << 40, true, false));
   attach(others_.back().sgNode, {this, NodeKind::ForeignScsi, 0, 0});
 }
 

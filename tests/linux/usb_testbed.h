@@ -42,6 +42,9 @@ class UsbTestbed : public platform::Clock {
   sim::Player& player(std::size_t index) { return *players_.at(index)->model; }
   // Another maker's USB flash disk: answers INQUIRY, refuses vendor commands.
   void addForeignDisk(const std::string& serial);
+  // A USB hard disk (a fixed disk behind a USB bridge): refuses vendor
+  // commands, and its SCSI device reports no removable medium.
+  void addUsbHardDisk(const std::string& serial);
   // A USB keyboard with its hidraw node.
   void addKeyboard();
 
@@ -108,7 +111,7 @@ class UsbTestbed : public platform::Clock {
   Appearance addMassStorage(const std::string& vendorId, const std::string& productId,
                             const std::string& serial, const std::string& scsiVendor,
                             const std::string& scsiModel, const std::string& scsiRevision,
-                            std::uint64_t sizeBytes, bool partitioned);
+                            std::uint64_t sizeBytes, bool partitioned, bool removable = true);
   Appearance addHidDevice(const std::string& vendorId, const std::string& productId);
   void attach(const std::string& node, NodeContext context);
   void applyChanges();
