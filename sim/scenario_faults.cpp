@@ -54,6 +54,16 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
       return [=](World& w) { w.faults().failScsi(opcode, operation, nth, times); };
     return [=](World& w) { w.faults().rejectScsi(opcode, operation, nth, times); };
   }
+  if (kind == "stall") {
+    const Object o = keys({"opcode", "operation", "nth", "ms"});
+    std::vector<std::uint8_t> prefix{static_cast<std::uint8_t>(o.need("opcode").integer(0, 255))};
+    if (auto v = o.get("operation"))
+      prefix.push_back(static_cast<std::uint8_t>(v->integer(0, 255)));
+    const auto nth =
+        static_cast<std::uint32_t>(o.get("nth") ? o.get("nth")->integer(1, kMaxU32) : 1);
+    const auto ms = static_cast<std::uint32_t>(o.need("ms").integer(1, 3600000));
+    return [=](World& w) { w.faults().stallScsi(prefix, nth, ms); };
+  }
   if (kind == "refuse-lock" || kind == "refuse-unlock" || kind == "refuse-dismount") {
     const Object o = keys({"count"});
     const std::uint32_t count = Count(o.need("count"));
@@ -138,7 +148,7 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
   }
   kindValue.refuse(
       "unknown fault \"" + kind +
-      "\" (one of: scsi-not-delivered, scsi-check-condition, refuse-lock, refuse-unlock, "
+      "\" (one of: scsi-not-delivered, scsi-check-condition, stall, refuse-lock, refuse-unlock, "
       "refuse-dismount, corrupt-drive-read, corrupt-data-drive-read, fail-geometry, "
       "fail-set-layout, fail-hid-enumeration, fail-hid-detail, fail-hid-interface-set, "
       "fail-hid-open, fail-hid-caps, fail-hid-caps-status, fail-hid-report, fail-file-open, "

@@ -332,6 +332,13 @@ void World::sleep(std::uint32_t milliseconds) {
   runDue();
 }
 
+void World::stall(std::uint32_t milliseconds) {
+  if (stallHandler_)
+    stallHandler_(milliseconds);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 // --- Handles ---------------------------------------------------------------------
 
 platform::Handle World::newHandle(Target target) {

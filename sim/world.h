@@ -123,6 +123,12 @@ class World {
   void setRealTime(bool realTime) { realTime_ = realTime; }
   bool realTime() const { return realTime_; }
   void schedule(std::uint64_t atMs, std::function<void()> action);
+  // What a stalled request (Faults::stallScsi) does: by default it waits
+  // its time in real time; a handler may let it go sooner.
+  void setStallHandler(std::function<void(std::uint32_t ms)> handler) {
+    stallHandler_ = std::move(handler);
+  }
+  void stall(std::uint32_t milliseconds);
 
  private:
   friend class SimVolumeIo;
@@ -197,6 +203,7 @@ class World {
   std::vector<Scheduled> scheduled_;
   std::uint64_t scheduleOrder_ = 0;
   bool realTime_ = false;
+  std::function<void(std::uint32_t)> stallHandler_;
 
   std::unique_ptr<platform::VolumeIo> volumes_;
   std::unique_ptr<platform::DeviceEnumeration> devices_;
