@@ -20,8 +20,11 @@ int Compare(const VersionTriple& a, const VersionTriple& b) {
 
 // Where a failed or stopped update left the player, from what the progress
 // and the traffic showed.
+// `stopped`: a held signal ends the tool right after the window, without
+// waiting for the player.
 PlayerOutcome UpdateOutcome(Context& c, const std::string& serial, const std::string& folder,
-                            const std::string& before, const std::string& after) {
+                            const std::string& before, const std::string& after,
+                            bool stopped = false) {
   PlayerOutcome o;
   o.failedStep = c.feedback.FailedStep();
   const TrafficWatch& traffic = c.world.Traffic();
@@ -52,6 +55,13 @@ PlayerOutcome UpdateOutcome(Context& c, const std::string& serial, const std::st
     o.stateText = "its firmware drives are partly rewritten; " + where;
     o.advice = "unplug it, plug it in with its recovery button held and run";
     o.nextCommand = c.invocation.Command({"recover", folder});
+    return o;
+  }
+  if (stopped && traffic.ResetTaken() && !c.feedback.FailedStep()) {
+    o.state = "restarting";
+    o.stateText = "firmware " + after + " is written and verified and the player restarts";
+    o.advice = "once it is back, look at it:";
+    o.nextCommand = c.invocation.Command({"info", serial});
     return o;
   }
   o.state = "rewritten-not-restarted";
@@ -141,7 +151,7 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
                before + " to " + after + " (" + About(estimate.total) + ")");
   c.feedback.ExpectRewrite(estimate.rewrite);
   const auto stopped = [&](int signal) {
-    c.report.Tell(UpdateOutcome(c, serial, folder, before, after));
+    c.report.Tell(UpdateOutcome(c, serial, folder, before, after, true));
     c.report.Stopped(SignalWindow::Name(signal));
     SaveStateIfAsked(c, folder);
   };
