@@ -116,7 +116,8 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
     c.report.Tell({std::nullopt, "unchanged",
                    "it runs firmware " + before + ", the folder's version; nothing was flashed", "",
                    std::nullopt});
-    return c.report.Answered(Operation::NormalUpdate, 0, "up to date", "");
+    // The library was not asked: no result of its to show.
+    return c.report.Answered("up to date", "");
   }
   if (order > 0 && !o.allowOlder) {
     c.report.Tell({std::nullopt, "unchanged", "it keeps firmware " + before,

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -86,6 +87,24 @@ std::string Fit(std::string_view text, int columns) {
     end = next;
   }
   return std::string(text.substr(0, end));
+}
+
+std::string Fold(const std::string& text, int columns, std::size_t indent) {
+  const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, kMinColumns));
+  if (text.size() <= room) return text + "\n";
+  std::string out;
+  std::string rest = text;
+  std::size_t lead = 0;
+  while (lead + rest.size() > room) {
+    const std::size_t fits = room - lead;
+    std::size_t cut = rest.rfind(' ', fits);
+    if (cut == std::string::npos || cut == 0) cut = fits;
+    out += std::string(lead, ' ') + rest.substr(0, cut) + "\n";
+    rest = rest.substr(cut);
+    rest.erase(0, rest.find_first_not_of(' '));
+    lead = std::min<std::size_t>(indent, room / 2);
+  }
+  return out + std::string(lead, ' ') + rest + "\n";
 }
 
 }  // namespace kx7::cli::console

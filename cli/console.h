@@ -31,5 +31,9 @@ int Columns();
 // `text` cut to fit one line of `columns` cells, the last cell left free so
 // that the terminal never wraps it; a UTF-8 sequence counts as one cell.
 std::string Fit(std::string_view text, int columns);
+// `text` folded at blanks into lines of `columns` cells (the last cell left
+// free), the lines after the first indented by `indent`; each line ends in
+// a newline.
+std::string Fold(const std::string& text, int columns, std::size_t indent);
 
 }  // namespace kx7::cli::console

@@ -82,26 +82,6 @@ std::string JsonText(const std::string& text) {
   return out + "\"";
 }
 
-// Long lines folded at blanks, the rest indented under the step's name, so
-// that the terminal never wraps them.
-std::string Folded(const std::string& text, int columns) {
-  const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 20));
-  if (text.size() <= room) return text + "\n";
-  std::string out;
-  std::string rest = text;
-  std::size_t indent = 0;
-  while (indent + rest.size() > room) {
-    const std::size_t fits = room - indent;
-    std::size_t cut = rest.rfind(' ', fits);
-    if (cut == std::string::npos || cut == 0) cut = fits;
-    out += std::string(indent, ' ') + rest.substr(0, cut) + "\n";
-    rest = rest.substr(cut);
-    rest.erase(0, rest.find_first_not_of(' '));
-    indent = std::min<std::size_t>(kStepIndent, room / 2);
-  }
-  return out + std::string(indent, ' ') + rest + "\n";
-}
-
 }  // namespace
 
 Feedback::Feedback(ProgressStyle style, std::function<double()> seconds,
@@ -153,7 +133,8 @@ void Feedback::Line(const std::string& text) {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "  [%7.1f s] ", seconds_());
   const std::string line = stamp + text;
-  out += style_ == ProgressStyle::Terminal ? Folded(line, Columns()) : line + "\n";
+  out +=
+      style_ == ProgressStyle::Terminal ? console::Fold(line, Columns(), kStepIndent) : line + "\n";
   console::Out(out);
 }
 
@@ -163,7 +144,7 @@ void Feedback::Note(const std::string& text) {
       std::string out = drawn_ ? "\r\033[K" : "";
       drawn_ = false;
       lastDrawn_.clear();
-      console::Out(out + Folded("  " + text, Columns()));
+      console::Out(out + console::Fold("  " + text, Columns(), kStepIndent));
       break;
     }
     case ProgressStyle::Plain:

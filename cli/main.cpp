@@ -181,9 +181,10 @@ int main(int argc, char** argv) {
     if (chosen == format) return RunFormatImage(report, image);
     if (rules && chosen == rules) {
       if (g.json || rulesJson) {
-        report.Data()["rules"] = UdevRules();
-        report.Data()["fileName"] = UdevRulesInstallPath();
-        return report.Done();
+        Report json(chosen->get_name(), Report::Style::Json);
+        json.Data()["rules"] = UdevRules();
+        json.Data()["fileName"] = UdevRulesInstallPath();
+        return json.Done();
       }
       console::Out(UdevRules());
       return exit_code::kDone;

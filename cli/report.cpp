@@ -12,8 +12,20 @@ nlohmann::json OrNull(const std::optional<std::string>& text) {
 
 }  // namespace
 
+namespace {
+
+// On a terminal a line is folded to its width rather than wrapped by it.
+void Line(const std::string& text) {
+  if (console::OutIsTerminal())
+    console::Out(console::Fold(text, console::Columns(), 2));
+  else
+    console::Out(text + "\n");
+}
+
+}  // namespace
+
 void Report::Say(const std::string& line) const {
-  if (style_ == Style::Text) console::Out(line + "\n");
+  if (style_ == Style::Text) Line(line);
 }
 
 void Report::Tell(PlayerOutcome outcome) {
@@ -64,7 +76,7 @@ int Report::Finish(const char* outcome, int exitCode, const std::string& text,
     fill(data_);
     console::Out(data_.dump(2) + "\n");
   } else {
-    console::Out(line + "\n");
+    Line(line);
   }
   return exitCode;
 }
