@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -63,6 +65,7 @@ ToolOutput Kx7fw(const std::vector<std::string>& args) {
 }
 
 const std::string kFolder = DefaultScenario::kFirmwareFolder;
+#define PROGRAM_FILES_FOLDER "C:\\Program Files\\Korvane\\Tessio Updater\\Firmware\\"
 const std::string kSerial = DefaultScenario::kSerial;
 
 struct CommandCase {
@@ -136,6 +139,27 @@ INSTANTIATE_TEST_SUITE_P(
                     "terminal, or give --yes; nothing was sent to the player; next: to rebuild it "
                     "without a question, run kx7fw --sim recover " +
                         kSerial + " '" + kFolder + "' --yes"},
+        // Arguments as people type them.
+        CommandCase{"FolderWithoutItsSeparator",
+                    {"--sim", "update", KX7FW_EXAMPLE_FIRMWARE},
+                    0,
+                    "kx7fw update: done (result 0: update done) - it runs firmware 2.03 at E:"},
+        CommandCase{"FolderWhereTheSerialGoes",
+                    {"--sim", "update", KX7FW_EXAMPLE_FIRMWARE, kSerial},
+                    0,
+                    "kx7fw update: done (result 0: update done) - it runs firmware 2.03 at E:"},
+        CommandCase{"EmptySerial", {"--sim", "update", ""}, 2, ""},
+        CommandCase{"AFolderGivenToInfo", {"--sim", "info", KX7FW_EXAMPLE_FIRMWARE}, 2, ""},
+        CommandCase{"SimAfterTheCommand", {"list", "--sim"}, 0, "kx7fw list: done"},
+        CommandCase{"NeedRecoveryOfNoSuchPlayer",
+                    {"--sim", "need-recovery", "0000NOSUCHPLAYER"},
+                    3,
+                    "kx7fw need-recovery: refused - no player with serial 0000NOSUCHPLAYER is "
+                    "attached in mass-storage mode"},
+        CommandCase{"FormatImageKeepsAnExistingFile",
+                    {"format-image", "/dev/null", "--sectors", "131072"},
+                    3,
+                    "kx7fw format-image: refused - /dev/null exists; give --force to replace it"},
         CommandCase{"LabelTooLong",
                     {"format-image", "/dev/null", "--sectors", "131072", "--label", "TWELVE CHARS"},
                     3,
@@ -222,6 +246,18 @@ INSTANTIATE_TEST_SUITE_P(
                     "firmware 1.01), then run kx7fw --sim " +
                         Scenario("fault-updater-never-comes") + " update " + kSerial + " '" +
                         kFolder + "'"},
+        CommandCase{"NeedRecoveryOfAPlayerInRomRecoveryMode",
+                    {"--sim", Scenario("rom-recovery"), "need-recovery"},
+                    0,
+                    "kx7fw need-recovery: recovery needed - it waits in its ROM recovery mode; "
+                    "next: rebuild it: kx7fw --sim " +
+                        Scenario("rom-recovery") + " recover '" + kFolder + "'"},
+        CommandCase{"NeedRecoveryWithNoPlayer",
+                    {"--sim", Scenario("no-player"), "need-recovery"},
+                    3,
+                    "kx7fw need-recovery: refused - no player is attached; next: plug the player "
+                    "in and run kx7fw --sim " +
+                        Scenario("no-player") + " need-recovery"},
         CommandCase{
             "DismountRefused",
             {"--sim", Scenario("fault-dismount-refused"), "recover", "--yes"},
@@ -235,6 +271,197 @@ INSTANTIATE_TEST_SUITE_P(
                     3,
                     "kx7fw list: refused - " + Scenario("no-such-scenario") + ": cannot be read"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Every way an update or a recovery ends, as a script reads it: the step
+// that failed as the progress named it, the state the player is left in and
+// the command to run next; null where nothing is known.
+TEST(Cli, EveryOutcomeNamesItsStepStateAndNextCommand) {
+  struct Outcome {
+    const char* scenario;
+    std::vector<std::string> args;
+    int exitCode;
+    nlohmann::json failedStep;
+    const char* playerState;
+    const char* nextCommandEnd;  // "" when there is none
+  };
+  const Outcome rows[] = {
+      {"fault-readback-differs",
+       {"update"},
+       1,
+       "verifying drive 0x60",
+       "needs-recovery",
+       " recover '" PROGRAM_FILES_FOLDER "'"},
+      {"fault-updater-never-comes",
+       {"update"},
+       1,
+       "waiting for the updater drive",
+       "firmware-untouched",
+       " update 0000KX7T4A2C19F0 '" PROGRAM_FILES_FOLDER "'"},
+      // Pulled out just before the first erase reached it.
+      {"fault-unplugged-during-update",
+       {"update"},
+       1,
+       "erasing drive 0x50",
+       "firmware-untouched",
+       " update 0000KX7T4A2C19F0 '" PROGRAM_FILES_FOLDER "'"},
+      // The player never took the switch: a rebuild is its way to new firmware.
+      {"fault-switch-ignored",
+       {"update"},
+       1,
+       "switching the player to its recovery mode",
+       "unchanged",
+       " recover 0000KX7T4A2C19F0 '" PROGRAM_FILES_FOLDER "'"},
+      {"fault-dismount-refused",
+       {"recover", "--yes"},
+       1,
+       "formatting the data drive",
+       "needs-recovery",
+       " recover '" PROGRAM_FILES_FOLDER "'"},
+      {"no-player", {"update"}, 3, nullptr, "unchanged", " update 'C:\\Tools\\Firmware\\'"},
+      {"two-players", {"update"}, 3, nullptr, "unchanged", " update 0000KX7T4A2C19F0"},
+      {"two-players-in-rom-recovery",
+       {"recover", "--yes"},
+       3,
+       nullptr,
+       "unchanged",
+       " recover '" PROGRAM_FILES_FOLDER "'"},
+      {"tiny-media",
+       {"recover", "--yes"},
+       3,
+       nullptr,
+       "unchanged",
+       " recover 0000KX7T4A2C19F0 '" PROGRAM_FILES_FOLDER "' --force"},
+      {"rom-recovery",
+       {"update"},
+       3,
+       nullptr,
+       "rom-recovery",
+       " recover '" PROGRAM_FILES_FOLDER "'"},
+      {"clean-update",
+       {"update", "--check"},
+       0,
+       nullptr,
+       "unchanged",
+       " update 0000KX7T4A2C19F0 '" PROGRAM_FILES_FOLDER "'"},
+      {"two-players", {"update", "0000KX7T5B3D2AE1"}, 0, nullptr, "unchanged", ""},
+      {"clean-update", {"update"}, 0, nullptr, "updated", ""},
+  };
+  for (const Outcome& row : rows) {
+    SCOPED_TRACE(std::string(row.scenario) + " " + row.args.front());
+    std::vector<std::string> args = {"--sim", Scenario(row.scenario), "--json"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const ToolOutput run = Kx7fw(args);
+    EXPECT_EQ(run.exitCode, row.exitCode) << run.out << run.err;
+    const nlohmann::json result = run.Json();
+    EXPECT_EQ(result["failedStep"], row.failedStep) << result.dump(2);
+    EXPECT_EQ(result["playerState"], row.playerState) << result.dump(2);
+    const std::string next = result["nextCommand"].is_string() ? result["nextCommand"] : "";
+    EXPECT_TRUE(next.size() >= std::strlen(row.nextCommandEnd) &&
+                next.compare(next.size() - std::strlen(row.nextCommandEnd), std::string::npos,
+                             row.nextCommandEnd) == 0)
+        << next;
+    if (!next.empty()) {
+      EXPECT_EQ(next.rfind("kx7fw --sim " + Scenario(row.scenario) + " ", 0), 0u) << next;
+      EXPECT_TRUE(result["advice"].is_string()) << result.dump(2);
+    }
+  }
+}
+
+// A step the player refused reads REFUSED, never ok, even when the
+// library goes on and the update comes out right.
+TEST(Cli, ARefusedEraseIsNotOk) {
+  const ToolOutput run = Kx7fw({"--sim", Scenario("fault-erase-refused"), "update"});
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find("erasing drive 0x50: REFUSED - the player answered CHECK CONDITION to "
+                         "ERASE LOGICAL DRIVE"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.LastLine().find("the player refused a command at erasing drive 0x50"),
+            std::string::npos);
+}
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "kx7fw-cli-" + std::to_string(getpid()) + "-" + name;
+}
+
+nlohmann::json FilesAfter(const std::vector<std::string>& args) {
+  const std::string state = TempPath("state.json");
+  std::vector<std::string> all = {"--sim", Scenario("songs-on-the-player"), "--save-state", state};
+  all.insert(all.end(), args.begin(), args.end());
+  const ToolOutput run = Kx7fw(all);
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  std::ifstream in(state);
+  const nlohmann::json saved = nlohmann::json::parse(in, nullptr, false);
+  std::filesystem::remove(state);
+  return saved.is_object() ? saved["players"][0]["files"] : nlohmann::json();
+}
+
+TEST(Cli, ARecoveryKeepsTheUsersFilesUnlessToldNot) {
+  // An update leaves the data drive alone: its files are the reference.
+  const nlohmann::json before = FilesAfter({"update"});
+  ASSERT_TRUE(before.contains("SONG01.MP3")) << before.dump();
+  EXPECT_EQ(FilesAfter({"recover", "--yes"}), before);
+  const nlohmann::json discarded = FilesAfter({"recover", "--yes", "--discard-files"});
+  EXPECT_FALSE(discarded.contains("SONG01.MP3")) << discarded.dump();
+  EXPECT_TRUE(discarded.contains("PERSIST.BIN"));  // the settings come back from their backup
+}
+
+// The manifest on a real folder: written by the tool, read by sha256sum,
+// and a folder that no longer matches it is refused before anything is
+// sent to the player. --check sends nothing either.
+TEST(Cli, AFolderThatDoesNotMatchItsManifestIsRefusedUntouched) {
+  const std::filesystem::path folder = TempPath("firmware");
+  std::filesystem::create_directories(folder);
+  for (const char* name : {"firmware.sb", "updater.sb", "lba_nand_bootlet.sb"})
+    std::filesystem::copy_file(std::string(KX7FW_EXAMPLE_FIRMWARE) + "/" + name, folder / name);
+  const ToolOutput written = Kx7fw({"--sim", "manifest", folder.string()});
+  ASSERT_EQ(written.exitCode, 0) << written.out;
+  if (const auto sha256sum = FindTool("sha256sum")) {
+    const ToolRun check =
+        RunTool("cd " + Quote(folder.string()) + " && " + Quote(*sha256sum) + " -c kx7fw.sha256");
+    EXPECT_EQ(check.exitCode, 0) << check.output;
+  }
+  const std::string trace = TempPath("trace.jsonl");
+  const auto vendorCommands = [&] {
+    std::ifstream in(trace);
+    int count = 0;
+    for (std::string line; std::getline(in, line);)
+      if (line.find("\"cdb\":\"c1") != std::string::npos) ++count;
+    return count;
+  };
+  const ToolOutput checked =
+      Kx7fw({"--sim", "--trace", trace, "update", "--check", folder.string()});
+  EXPECT_EQ(checked.exitCode, 0) << checked.out;
+  EXPECT_EQ(vendorCommands(), 0);
+
+  struct Damage {
+    const char* name;
+    std::function<void()> apply;
+  };
+  const Damage damages[] = {
+      {"truncated", [&] { std::filesystem::resize_file(folder / "firmware.sb", 100000); }},
+      {"swapped", [&] {
+         std::filesystem::copy_file(folder / "updater.sb", folder / "firmware.sb",
+                                    std::filesystem::copy_options::overwrite_existing);
+       }}};
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.name);
+    d.apply();
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"update"}, std::vector<std::string>{"recover", "--yes"}}) {
+      std::vector<std::string> args = {"--sim", "--json", "--trace", trace};
+      args.insert(args.end(), command.begin(), command.end());
+      args.push_back(folder.string());
+      const ToolOutput run = Kx7fw(args);
+      EXPECT_EQ(run.exitCode, 3) << run.out;
+      EXPECT_EQ(run.Json()["manifest"], false);
+      EXPECT_EQ(run.Json()["playerState"], "unchanged");
+      EXPECT_EQ(vendorCommands(), 0);
+    }
+  }
+  std::filesystem::remove_all(folder);
+  std::filesystem::remove(trace);
+}
 
 TEST(Cli, WrongCommandLinesExitWithTwo) {
   EXPECT_EQ(Kx7fw({}).exitCode, 2);

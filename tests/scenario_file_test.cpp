@@ -318,6 +318,15 @@ const Shipped kShipped[] = {
        EXPECT_EQ(FirmwareOf(library, "kx7-a1"), "2.03");
        EXPECT_EQ(FirmwareOf(library, "0000KX7T-C.D"), "1.01");
      }},
+    {"songs-on-the-player.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       EXPECT_EQ(world.player(0).rootFiles.count("SONG01.MP3"), 1u);
+       world.unplug(0, world.clock().now());
+       world.plugInForRecovery(0, world.clock().now());
+       EXPECT_EQ(library.DoRecoveryUpdate("", info.firmwareFolder.c_str()), 0);
+       world.sleep(10000);
+       EXPECT_EQ(world.player(0).rootFiles.count("SONG01.MP3"), 0u);  // erased
+     }},
 };
 
 TEST(ShippedScenarioTest, EachDoesWhatItSays) {
