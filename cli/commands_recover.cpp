@@ -23,17 +23,6 @@ namespace {
 constexpr std::uint64_t kEraseBlock = 128 * 1024;
 constexpr int kReplugWaitSeconds = 120;
 
-std::string Size(std::uint64_t bytes) {
-  char text[32];
-  if (bytes >= 1024 * 1024)
-    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  else if (bytes >= 1024)
-    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
-  else
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  return text;
-}
-
 // "1 file", "3 files".
 std::string Files(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " file" : " files");
@@ -189,9 +178,9 @@ int RunRecover(Context& c, const RecoverOptions& o) {
       c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
                      "to try all the same, run",
                      c.invocation.Command({"recover", r.serialBefore, folder, "--force"})});
-      return c.report.Refused("the new layout needs at least " + Size(needs) +
+      return c.report.Refused("the new layout needs at least " + Bytes(needs) +
                               " and the player's drives, which fill its media, take " +
-                              Size(*media) + ": the re-allocation would not fit");
+                              Bytes(*media) + ": the re-allocation would not fit");
     }
   } else if (const auto last = ReadLastRun(c.world.StateFolder());
              last && LeftBeforeFirstErase(*last, std::time(nullptr)) && !o.force) {
@@ -221,7 +210,7 @@ int RunRecover(Context& c, const RecoverOptions& o) {
   } else {
     keep = !userFiles.empty();
     r.keptFolder = c.world.PlayerFiles().KeptFolder(r.serialBefore);
-    c.report.Say("Its " + Files(userFiles.size()) + " (" + Size(TotalSize(userFiles)) +
+    c.report.Say("Its " + Files(userFiles.size()) + " (" + Bytes(TotalSize(userFiles)) +
                  ") are copied to " + r.keptFolder + " first and put back afterwards.");
   }
   c.report.Data()["filesKept"] = keep;
@@ -335,7 +324,7 @@ int RunRecover(Context& c, const RecoverOptions& o) {
            "copy them onto the player yourself", std::nullopt},
           [&] { return c.report.Failed("the player is rebuilt but its files are not back"); });
     }
-    c.feedback.Note("put back " + Files(kept.size()) + " (" + Size(TotalSize(kept)) +
+    c.feedback.Note("put back " + Files(kept.size()) + " (" + Bytes(TotalSize(kept)) +
                     "), each compared with its kept copy");
     note += ", its " + Files(kept.size()) + " put back";
   }

@@ -89,7 +89,7 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
                      "rebuild it:", c.invocation.Command({"recover", folder})});
       return c.report.Refused("a player is in ROM recovery mode, where only a recovery reaches it");
     }
-    c.report.Tell({std::nullopt, "unchanged", "no player is attached", "plug the player in and run",
+    c.report.Tell({std::nullopt, "unchanged", "", "plug the player in and run",
                    c.invocation.Command({"update", folder})});
     return c.report.Refused("no player in mass-storage mode");
   }

@@ -52,17 +52,6 @@ std::string TagText(std::uint8_t tag) {
   return text;
 }
 
-std::string Bytes(std::uint64_t bytes) {
-  char text[32];
-  if (bytes >= 1024 * 1024)
-    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  else if (bytes >= 1024)
-    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
-  else
-    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
-  return text;
-}
-
 std::string Seconds(std::uint64_t ms) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f", static_cast<double>(ms) / 1000.0);
@@ -83,6 +72,17 @@ std::string JsonText(const std::string& text) {
 }
 
 }  // namespace
+
+std::string Bytes(std::uint64_t bytes) {
+  char text[32];
+  if (bytes >= 1024 * 1024)
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  else if (bytes >= 1024)
+    std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024.0);
+  else
+    std::snprintf(text, sizeof text, "%llu bytes", static_cast<unsigned long long>(bytes));
+  return text;
+}
 
 Feedback::Feedback(ProgressStyle style, std::function<double()> seconds,
                    std::function<int()> columns)

@@ -21,6 +21,9 @@ namespace kx7::cli {
 // Auto: drawn in place on a terminal, plain lines otherwise.
 enum class ProgressStyle { Auto, Terminal, Plain, Json, None };
 
+// An amount of bytes for people: "256 bytes", "300.1 KiB", "2.3 MiB".
+std::string Bytes(std::uint64_t bytes);
+
 class Feedback final : public ProgressObserver {
  public:
   // What the traffic of a step showed, asked as the step ends: why the

@@ -39,28 +39,10 @@ class RecordingServices::Volumes final : public platform::VolumeIo {
   std::string fileSystemName(std::string_view root) override { return io_.fileSystemName(root); }
 
   platform::Handle openDevice(std::string_view path) override {
-    const std::uint64_t t = r_.now_();
-    const platform::Handle handle = io_.openDevice(path);
-    if (handle.isOpen()) r_.paths_[handle.value()] = std::string(path);
-    r_.Add(Event{.kind = EventKind::Open,
-                 .time = t,
-                 .target = std::string(path),
-                 .value = handle.value(),
-                 .ok = handle.isOpen()});
-    return handle;
+    return r_.Opened(path, [&] { return io_.openDevice(path); });
   }
-
   void closeHandle(platform::Handle handle) override {
-    const std::uint64_t t = r_.now_();
-    const auto it = r_.paths_.find(handle.value());
-    const bool known = it != r_.paths_.end();
-    io_.closeHandle(handle);
-    r_.Add(Event{.kind = EventKind::Close,
-                 .time = t,
-                 .target = known ? it->second : std::string(),
-                 .value = handle.value(),
-                 .ok = known});
-    if (known) r_.paths_.erase(it);
+    r_.Closed(handle, [&] { io_.closeHandle(handle); });
   }
 
   bool scsiPassThrough(platform::Handle handle, std::span<std::uint8_t> request) override {
@@ -170,28 +152,10 @@ class RecordingServices::Hid final : public platform::HidTransport {
   explicit Hid(RecordingServices& r) : r_(r), hid_(r.inner_.hid) {}
 
   platform::Handle open(std::string_view path) override {
-    const std::uint64_t t = r_.now_();
-    const platform::Handle handle = hid_.open(path);
-    if (handle.isOpen()) r_.paths_[handle.value()] = std::string(path);
-    r_.Add(Event{.kind = EventKind::Open,
-                 .time = t,
-                 .target = std::string(path),
-                 .value = handle.value(),
-                 .ok = handle.isOpen()});
-    return handle;
+    return r_.Opened(path, [&] { return hid_.open(path); });
   }
-
   void close(platform::Handle handle) override {
-    const std::uint64_t t = r_.now_();
-    const auto it = r_.paths_.find(handle.value());
-    const bool known = it != r_.paths_.end();
-    hid_.close(handle);
-    r_.Add(Event{.kind = EventKind::Close,
-                 .time = t,
-                 .target = known ? it->second : std::string(),
-                 .value = handle.value(),
-                 .ok = known});
-    if (known) r_.paths_.erase(it);
+    r_.Closed(handle, [&] { hid_.close(handle); });
   }
 
   bool readCaps(platform::Handle handle, platform::HidCaps& caps, std::uint32_t& status) override {
@@ -372,6 +336,32 @@ platform::Services RecordingServices::services() {
 
 void RecordingServices::Add(Event event) {
   if (sink_) sink_(event);
+}
+
+platform::Handle RecordingServices::Opened(std::string_view path,
+                                           const std::function<platform::Handle()>& open) {
+  const std::uint64_t t = now_();
+  const platform::Handle handle = open();
+  if (handle.isOpen()) paths_[handle.value()] = std::string(path);
+  Add(Event{.kind = EventKind::Open,
+            .time = t,
+            .target = std::string(path),
+            .value = handle.value(),
+            .ok = handle.isOpen()});
+  return handle;
+}
+
+void RecordingServices::Closed(platform::Handle handle, const std::function<void()>& close) {
+  const std::uint64_t t = now_();
+  const auto it = paths_.find(handle.value());
+  const bool known = it != paths_.end();
+  close();
+  Add(Event{.kind = EventKind::Close,
+            .time = t,
+            .target = known ? it->second : std::string(),
+            .value = handle.value(),
+            .ok = known});
+  if (known) paths_.erase(it);
 }
 
 std::string RecordingServices::PathOf(platform::Handle handle) const {

@@ -44,6 +44,10 @@ class RecordingServices {
   class Host;
 
   void Add(sim::Event event);
+  // A device opened or closed through `open` / `close`, recorded with the
+  // path the handle leads to.
+  platform::Handle Opened(std::string_view path, const std::function<platform::Handle()>& open);
+  void Closed(platform::Handle handle, const std::function<void()>& close);
   // Where a handle leads, as it was opened; "" for a handle never seen.
   std::string PathOf(platform::Handle handle) const;
 

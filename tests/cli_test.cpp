@@ -222,13 +222,12 @@ INSTANTIATE_TEST_SUITE_P(
                         Scenario("rom-recovery") + " recover '" + kFolder + "'"},
         CommandCase{
             "TwoPlayersListed", {"--sim", Scenario("two-players"), "list"}, 0, "kx7fw list: done"},
-        CommandCase{
-            "NoPlayer",
-            {"--sim", Scenario("no-player"), "update"},
-            3,
-            "kx7fw update: refused - no player in mass-storage mode; no player is attached; next: "
-            "plug the player in and run kx7fw --sim " +
-                Scenario("no-player") + " update 'C:\\Tools\\Firmware\\'"},
+        CommandCase{"NoPlayer",
+                    {"--sim", Scenario("no-player"), "update"},
+                    3,
+                    "kx7fw update: refused - no player in mass-storage mode; next: "
+                    "plug the player in and run kx7fw --sim " +
+                        Scenario("no-player") + " update 'C:\\Tools\\Firmware\\'"},
         CommandCase{"ReadBackDiffers",
                     {"--sim", Scenario("fault-readback-differs"), "update"},
                     1,
