@@ -262,7 +262,10 @@ int RunRecover(Context& c, const RecoverOptions& o) {
     std::string names;
     std::string from;
     for (const auto& [source, destination] : copies) {
-      names += (names.empty() ? "" : ", ") + destination.substr(destination.find(':') + 2);
+      const std::string to = destination.substr(destination.find(':') + 2);
+      const std::string taken = source.substr(source.find_last_of('\\') + 1);
+      // A file restored under another name says which it was.
+      names += (names.empty() ? "" : ", ") + to + (taken == to ? "" : " (from " + taken + ")");
       from = source.substr(0, source.find_last_of('\\'));
     }
     const auto backup = c.world.SettingsBackups().Of(from.substr(from.find_last_of('\\') + 1));

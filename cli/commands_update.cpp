@@ -150,8 +150,16 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
   }
   c.report.Say("updating " + serial + " at " + std::string(1, letter) + ": from firmware " +
                before + " to " + after + " (" + About(estimate.total) + ")");
-  c.feedback.ExpectRewrite(estimate.rewrite);
+  // The run is on record from here, so that one killed outright (before
+  // the first erase, or by SIGKILL in the rewrite) still tells the next run
+  // how far it came.
+  const std::string state = c.world.StateFolder();
+  RecordLastRun(state, {"update", serial, "running", false});
+  c.feedback.ExpectRewrite(estimate.rewrite, "the player is reset", [&] {
+    RecordLastRun(state, {"update", serial, "running", true});
+  });
   const auto stopped = [&](int signal) {
+    RecordLastRun(state, {"update", serial, "stopped", true});
     c.report.Tell(UpdateOutcome(c, serial, folder, before, after, true));
     c.report.Stopped(SignalWindow::Name(signal));
     SaveStateIfAsked(c, folder);
@@ -191,7 +199,7 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
       exit = c.report.Succeeded(Operation::NormalUpdate, code, note);
     }
   }
-  RecordLastRun(c.world.StateFolder(), last);
+  RecordLastRun(state, last);
   SaveStateIfAsked(c, folder);
   return exit;
 }

@@ -99,9 +99,10 @@ int Feedback::Columns() const {
   return columns_ ? columns_() : console::Columns();
 }
 
-void Feedback::ExpectRewrite(double seconds, std::string until) {
+void Feedback::ExpectRewrite(double seconds, std::string until, std::function<void()> began) {
   rewriteSeconds_ = seconds;
   rewriteUntil_ = std::move(until);
+  rewriteBegins_ = std::move(began);
 }
 
 bool Feedback::Reached(Step step) const {
@@ -209,6 +210,7 @@ void Feedback::StepStarted(Step step, std::uint8_t driveTag) {
         "the player's drives are being rewritten and stopping now would leave it "
         "unusable; the tool stops as soon as " +
         rewriteUntil_ + " (" + about + ")");
+    if (rewriteBegins_) rewriteBegins_();
     if (style_ == ProgressStyle::Json)
       Json("\"event\":\"rewrite-started\",\"expectedSeconds\":" + std::to_string(seconds) +
            ",\"until\":" + JsonText(rewriteUntil_));

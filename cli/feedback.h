@@ -52,7 +52,9 @@ class Feedback final : public ProgressObserver {
   void SetTraffic(StepTraffic traffic) { traffic_ = std::move(traffic); }
   // How long the rewrite takes, for the line that comes before it, and what
   // holds the tool after it (a recovery that puts the user's files back).
-  void ExpectRewrite(double seconds, std::string until = "the player is reset");
+  // `began` is called as the rewrite begins.
+  void ExpectRewrite(double seconds, std::string until = "the player is reset",
+                     std::function<void()> began = nullptr);
 
   void StepStarted(Step step, std::uint8_t driveTag) override;
   void StepEnded(Step step, std::uint8_t driveTag, bool succeeded) override;
@@ -88,6 +90,7 @@ class Feedback final : public ProgressObserver {
   StepTraffic traffic_;
   double rewriteSeconds_ = 0;
   std::string rewriteUntil_ = "the player is reset";
+  std::function<void()> rewriteBegins_;
   bool rewriteBegan_ = false;
 
   Step step_ = Step::SwitchToRecovery;

@@ -69,8 +69,9 @@ std::optional<std::vector<ManifestLine>> ParseManifest(const std::string& text,
   for (std::string line; std::getline(in, line);) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (const auto hash = line.find('#'); hash != std::string::npos) line.erase(hash);
-    if (line.find_first_not_of(" \t") == std::string::npos) continue;
+    // Blank lines and comment lines; a '#' inside a name is the name's.
+    const std::size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos || line[first] == '#') continue;
     const std::string sha = line.substr(0, 64);
     const bool separated =
         line.size() > 66 && line[64] == ' ' && (line[65] == ' ' || line[65] == '*');

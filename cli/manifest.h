@@ -30,8 +30,8 @@ std::optional<std::string> FileSha256(platform::FileSystem& files, const std::st
 std::string MakeManifest(platform::FileSystem& files, const std::string& folder,
                          const std::vector<std::string>& names, std::vector<std::string>& found);
 
-// Reads "HASH  NAME" lines ("HASH *NAME" too; blank lines and lines from
-// "#" on are skipped). Nothing, with `error` set, for a line that is not
+// Reads "HASH  NAME" lines ("HASH *NAME" too; blank lines and lines that
+// start with "#" are skipped). Nothing, with `error` set, for a line that is not
 // one or a name with a separator in it.
 std::optional<std::vector<ManifestLine>> ParseManifest(const std::string& text, std::string& error);
 

@@ -462,6 +462,60 @@ TEST(Cli, AFolderThatDoesNotMatchItsManifestIsRefusedUntouched) {
   std::filesystem::remove(trace);
 }
 
+// The settings backups: listed with what they hold and since when, named
+// when a recovery restores from one, removed on request.
+TEST(Cli, SettingsBackupsAreListedNamedAndRemoved) {
+  const std::string world = Scenario("rom-recovery");
+  const nlohmann::json listed = Kx7fw({"--sim", world, "--json", "backups"}).Json();
+  ASSERT_EQ(listed["backups"].size(), 1u) << listed.dump(2);
+  EXPECT_EQ(listed["backups"][0]["serial"], "0000KX7T88D1E2A7");
+  EXPECT_EQ(listed["backups"][0]["folder"], "C:\\Temp\\0000KX7T88D1E2A7");
+  EXPECT_EQ(listed["backups"][0]["files"],
+            nlohmann::json::array({"DEVDIVERSITY.INI", "PERSIST.BIN"}));
+  EXPECT_EQ(listed["backups"][0]["taken"], "from before this run");
+
+  const ToolOutput recovered = Kx7fw({"--sim", world, "recover", "--yes"});
+  EXPECT_NE(recovered.out.find("restoring the settings: PERSIST.BIN, DEVCONFIG.INI (from "
+                               "DEVDIVERSITY.INI) from C:\\Temp\\0000KX7T88D1E2A7 (from before "
+                               "this run)"),
+            std::string::npos)
+      << recovered.out;
+
+  EXPECT_EQ(Kx7fw({"--sim", world, "backups", "remove", "0000KX7T88D1E2A7"}).LastLine(),
+            "kx7fw backups: done - removed the settings backup of 0000KX7T88D1E2A7 "
+            "(C:\\Temp\\0000KX7T88D1E2A7)");
+  EXPECT_EQ(Kx7fw({"--sim", world, "backups", "remove", "..\\Windows"}).exitCode, 3);
+  EXPECT_EQ(Kx7fw({"--sim", world, "backups", "remove"}).exitCode, 2);
+}
+
+// --log records what the library exchanged with the player, in the trace's
+// format: on a simulated world the two agree command for command.
+TEST(Cli, TheLogHoldsEveryCommandTheTraceHolds) {
+  const std::string log = TempPath("log.jsonl");
+  const std::string trace = TempPath("trace.jsonl");
+  ASSERT_EQ(Kx7fw({"--sim", "--log", log, "--trace", trace, "update"}).exitCode, 0);
+  const auto commands = [](const std::string& path) {
+    std::vector<std::string> out;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+      const nlohmann::json e = nlohmann::json::parse(line);
+      if (e["op"] == "scsi" || e["op"] == "hid-report")
+        out.push_back(e.value("cdb", "") + e.value("data", "").substr(0, 16) + " " +
+                      e.value("outcome", "") + " " + e.value("target", ""));
+    }
+    return out;
+  };
+  const std::vector<std::string> logged = commands(log);
+  EXPECT_GT(logged.size(), 100u);
+  EXPECT_EQ(logged, commands(trace));
+  std::filesystem::remove(log);
+  std::filesystem::remove(trace);
+  // A log that cannot be written is refused before anything starts.
+  const ToolOutput refused = Kx7fw({"--sim", "--log", "/nonexistent/log.jsonl", "update"});
+  EXPECT_EQ(refused.exitCode, 3);
+  EXPECT_EQ(refused.out.find("updating"), std::string::npos);
+}
+
 TEST(Cli, WrongCommandLinesExitWithTwo) {
   EXPECT_EQ(Kx7fw({}).exitCode, 2);
   EXPECT_EQ(Kx7fw({"bogus"}).exitCode, 2);
