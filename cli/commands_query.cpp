@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "cli/command_support.h"
+#include "cli/layout_fit.h"
 #include "device/device_session.h"
 #include "device/drive_table.h"
 #include "firmware/image_table.h"
@@ -205,9 +206,20 @@ int RunNeedRecovery(Context& c, const Target& target) {
   if (result == 0) {
     c.report.Data()["reason"] = "firmware-too-large";
     c.report.Say("recovery needed: the new firmware no longer fits the player's system drives");
-    c.report.Tell({std::nullopt, "unchanged", "it keeps its firmware",
-                   "rebuild it (its files are kept):",
-                   c.invocation.Command({"recover", serial, target.folder})});
+    if (const std::string misfit = LayoutMisfit(c, chosen.player.letter, target.folder);
+        !misfit.empty()) {
+      // A rebuild would not fit either: recover refuses it.
+      c.report.Say("and a recovery cannot help: " + misfit);
+      c.report.Data()["recoveryFits"] = false;
+      c.report.Tell({std::nullopt, "unchanged", "it keeps its firmware",
+                     "this firmware is too large for the player; to try a recovery all the same:",
+                     c.invocation.Command({"recover", serial, target.folder, "--force"})});
+    } else {
+      c.report.Data()["recoveryFits"] = true;
+      c.report.Tell({std::nullopt, "unchanged", "it keeps its firmware",
+                     "rebuild it (its files are kept):",
+                     c.invocation.Command({"recover", serial, target.folder})});
+    }
     return c.report.Answered(Operation::NeedRecovery, result, "recovery needed");
   }
   if (result == 1) {

@@ -11,52 +11,20 @@
 #include "cli/console.h"
 #include "cli/estimate.h"
 #include "cli/last_run.h"
+#include "cli/layout_fit.h"
 #include "cli/signal_window.h"
 #include "firmware/image_table.h"
-#include "firmware/sdisk.h"
 #include "host/drive_letters.h"
 
 namespace kx7::cli {
 
 namespace {
 
-constexpr std::uint64_t kEraseBlock = 128 * 1024;
 constexpr int kReplugWaitSeconds = 120;
 
 // "1 file", "3 files".
 std::string Files(std::size_t count) {
   return std::to_string(count) + (count == 1 ? " file" : " files");
-}
-
-std::uint64_t Blocks(std::uint64_t bytes) {
-  return (bytes + kEraseBlock - 1) / kEraseBlock * kEraseBlock;
-}
-
-// The smallest data drive a FAT volume fits, in bytes.
-std::uint64_t SmallestDataDrive() {
-  std::uint32_t low = 1;
-  std::uint32_t high = 1u << 22;
-  while (low < high) {
-    const std::uint32_t mid = low + (high - low) / 2;
-    CStSDisk disk;
-    if (disk.Plan(mid, 512, ""))
-      high = mid;
-    else
-      low = mid + 1;
-  }
-  return std::uint64_t{low} * 512;
-}
-
-// What the new layout needs of the media: three firmware drives, the
-// bootlet, the hidden drives as they are now, and a data drive.
-std::uint64_t LayoutNeeds(Context& c, char letter, std::uint64_t firmware, std::uint64_t bootlet) {
-  std::uint64_t hidden = 0;
-  DeviceSession session(c.library.Services());
-  if (session.OpenByDriveLetter(letter))
-    for (const auto& [tag, entry] : session.Drives)
-      if (tag == DRIVE_TAG_DATA_HIDDEN || tag == DRIVE_TAG_DATA_SETTINGS)
-        hidden += Blocks(entry.SizeInBytes);
-  return 3 * Blocks(firmware) + Blocks(bootlet) + hidden + Blocks(SmallestDataDrive());
 }
 
 bool Confirmed(const RecoverOptions& o, const std::string& question) {
@@ -172,15 +140,11 @@ int RunRecover(Context& c, const RecoverOptions& o) {
   const SbInspection updater = InspectSbFile(files, folder + kUpdaterFileName);
   const SbInspection bootlet = InspectSbFile(files, folder + kBootletFileName);
   if (letter) {
-    const auto media = MediaAt(c.library, letter);
-    const std::uint64_t needs = LayoutNeeds(c, letter, firmware.size, bootlet.size);
-    if (media && needs > *media && !o.force) {
+    if (const std::string misfit = LayoutMisfit(c, letter, folder); !misfit.empty() && !o.force) {
       c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
                      "to try all the same, run",
                      c.invocation.Command({"recover", r.serialBefore, folder, "--force"})});
-      return c.report.Refused("the new layout needs at least " + Bytes(needs) +
-                              " and the player's drives, which fill its media, take " +
-                              Bytes(*media) + ": the re-allocation would not fit");
+      return c.report.Refused(misfit);
     }
   } else if (const auto last = ReadLastRun(c.world.StateFolder());
              last && LeftBeforeFirstErase(*last, std::time(nullptr)) && !o.force) {

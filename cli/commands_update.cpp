@@ -5,6 +5,7 @@
 #include "cli/command_support.h"
 #include "cli/estimate.h"
 #include "cli/last_run.h"
+#include "cli/layout_fit.h"
 #include "cli/signal_window.h"
 #include "firmware/image_table.h"
 
@@ -126,9 +127,15 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
     return c.report.Refused("the player runs " + before + ", newer than the folder's " + after);
   }
   if (c.library.NeedRecovery(serial.c_str(), folder.c_str()) == 0) {
-    c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
-                   "rebuild it instead (its files are kept):",
-                   c.invocation.Command({"recover", serial, folder})});
+    if (const std::string misfit = LayoutMisfit(c, letter, folder); !misfit.empty()) {
+      c.report.Say("a recovery cannot help either: " + misfit);
+      c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
+                     "this firmware is too large for the player", std::nullopt});
+    } else {
+      c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
+                     "rebuild it instead (its files are kept):",
+                     c.invocation.Command({"recover", serial, folder})});
+    }
     return c.report.Refused("the new firmware no longer fits this player's system drives");
   }
 

@@ -330,6 +330,14 @@ TEST(Cli, EveryOutcomeNamesItsStepStateAndNextCommand) {
        nullptr,
        "unchanged",
        " recover 0000KX7T4A2C19F0 '" PROGRAM_FILES_FOLDER "' --force"},
+      // Neither update nor recover can bring this firmware: no command to run.
+      {"tiny-media", {"update"}, 3, nullptr, "unchanged", ""},
+      {"tiny-media",
+       {"need-recovery"},
+       0,
+       nullptr,
+       "unchanged",
+       " recover 0000KX7T4A2C19F0 '" PROGRAM_FILES_FOLDER "' --force"},
       {"rom-recovery",
        {"update"},
        3,
@@ -359,6 +367,9 @@ TEST(Cli, EveryOutcomeNamesItsStepStateAndNextCommand) {
                 next.compare(next.size() - std::strlen(row.nextCommandEnd), std::string::npos,
                              row.nextCommandEnd) == 0)
         << next;
+    if (*row.nextCommandEnd == '\0') {
+      EXPECT_EQ(next, "");
+    }
     if (!next.empty()) {
       EXPECT_EQ(next.rfind("kx7fw --sim " + Scenario(row.scenario) + " ", 0), 0u) << next;
       EXPECT_TRUE(result["advice"].is_string()) << result.dump(2);
