@@ -4,7 +4,9 @@
 // a simulated world.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "api/library.h"
 #include "cli/command_support.h"
@@ -222,7 +224,20 @@ int main(int argc, char** argv) {
 
     std::string error;
     auto world = HostWorld::Open({g.simulation, g.realTime, g.trace, g.log}, error);
-    if (!world) return report.Refused(error);
+    if (!world) {
+      // A scenario file's mistakes, one per line: each said, then counted.
+      std::vector<std::string> mistakes;
+      for (std::size_t at = 0; at <= error.size();) {
+        const std::size_t end = std::min(error.find('\n', at), error.size());
+        mistakes.push_back(error.substr(at, end - at));
+        at = end + 1;
+      }
+      if (mistakes.size() == 1) return report.Refused(error);
+      for (const std::string& mistake : mistakes) report.Say(mistake);
+      report.Data()["mistakes"] = mistakes;
+      return report.Refused("the scenario file holds " + std::to_string(mistakes.size()) +
+                            " mistakes");
+    }
     if (report.OutputStyle() == Report::Style::Text)
       console::Out("kx7fw on " + world->Description() + "\n");
     kx7::Library library(world->Services());

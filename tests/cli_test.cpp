@@ -527,6 +527,33 @@ TEST(Cli, TheLogHoldsEveryCommandTheTraceHolds) {
   EXPECT_EQ(refused.out.find("updating"), std::string::npos);
 }
 
+// A scenario file with several typos is told all of them in one run.
+TEST(Cli, EveryMistakeOfAScenarioFileInOneRun) {
+  const std::string file = TempPath("typos.json");
+  std::ofstream(file) << R"({
+    "players": [{"serial": "0000KX7T4A2C19F0", "leter": "E"},
+                {"serial": "0000KX7T5B3D2AE1", "letter": "G", "moed": "normal"}],
+    "timings": {"rebootMS": 3000},
+    "faults": [{"fault": "fail-everything"}]
+  })";
+  const ToolOutput run = Kx7fw({"--sim", file, "--json", "list"});
+  EXPECT_EQ(run.exitCode, 3);
+  const nlohmann::json result = run.Json();
+  EXPECT_EQ(result["message"], "the scenario file holds 5 mistakes");
+  std::vector<std::string> places;
+  for (const std::string mistake : result["mistakes"]) {
+    const std::size_t at = mistake.find(": /");
+    places.push_back(at == std::string::npos ? mistake : mistake.substr(at + 2));
+  }
+  ASSERT_EQ(places.size(), 5u);
+  EXPECT_EQ(places[0], "/timings/rebootMS: unknown key (did you mean \"rebootMs\"?)");
+  EXPECT_EQ(places[1], "/players/0/leter: unknown key (did you mean \"letter\"?)");
+  EXPECT_EQ(places[2], "/players/0: missing key \"letter\"");
+  EXPECT_EQ(places[3], "/players/1/moed: unknown key");
+  EXPECT_EQ(places[4].rfind("/faults/0/fault: unknown fault \"fail-everything\"", 0), 0u);
+  std::filesystem::remove(file);
+}
+
 TEST(Cli, WrongCommandLinesExitWithTwo) {
   EXPECT_EQ(Kx7fw({}).exitCode, 2);
   EXPECT_EQ(Kx7fw({"bogus"}).exitCode, 2);
