@@ -39,10 +39,11 @@ std::string Slurp(const std::string& path) {
   return text.str();
 }
 
-// Runs an update, sends `signal` once the tool has said the rewrite begins;
-// with `closeAfter` the test stops reading there and closes the pipe (the
-// `| head` of a shell) instead.
-Stopped UpdateAndSignal(int signal, bool closeAfter) {
+// Runs `command` on `scenario`, sends `signal` once the tool has said the
+// rewrite begins; with `closeAfter` the test stops reading there and closes
+// the pipe (the `| head` of a shell) instead.
+Stopped RunAndSignal(int signal, bool closeAfter, const std::string& scenario,
+                     std::vector<std::string> command) {
   const std::string base = ::testing::TempDir() + "kx7fw-signal-" + std::to_string(getpid()) + "-" +
                            std::to_string(signal);
   const std::string errFile = base + ".err";
@@ -59,8 +60,13 @@ Stopped UpdateAndSignal(int signal, bool closeAfter) {
     dup2(err, STDERR_FILENO);
     // A shell's children start with the usual dispositions.
     for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) ::signal(s, SIG_DFL);
-    execl(KX7FW_CLI_PATH, "kx7fw", "--sim", kScenario.c_str(), "--progress", "plain", "--trace",
-          traceFile.c_str(), "--save-state", stateFile.c_str(), "update", nullptr);
+    std::vector<std::string> words = {"kx7fw",   "--sim",   scenario,       "--progress", "plain",
+                                      "--trace", traceFile, "--save-state", stateFile};
+    words.insert(words.end(), command.begin(), command.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    execv(KX7FW_CLI_PATH, argv.data());
     _exit(127);
   }
   close(out[1]);
@@ -87,6 +93,10 @@ Stopped UpdateAndSignal(int signal, bool closeAfter) {
   if (!state.empty()) run.state = nlohmann::json::parse(state, nullptr, false);
   for (const std::string& f : {errFile, traceFile, stateFile}) std::filesystem::remove(f);
   return run;
+}
+
+Stopped UpdateAndSignal(int signal, bool closeAfter) {
+  return RunAndSignal(signal, closeAfter, kScenario, {"update"});
 }
 
 std::string LastLine(const std::string& text) {
@@ -147,6 +157,27 @@ TEST(CliSignal, AReaderThatGoesAwayDoesNotEndTheTool) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   ExpectWhole(run.state, "normal");
   EXPECT_EQ(run.state["players"][0]["letter"], "E");
+}
+
+// A recovery that keeps the user's files holds the signals until they are
+// back on the rebuilt player, not only until the reset.
+TEST(CliSignal, ARecoveryHoldsThemUntilTheFilesAreBack) {
+  std::ifstream songs(std::string(KX7FW_SCENARIO_DIR) + "/songs-on-the-player.json");
+  nlohmann::json world = nlohmann::json::parse(songs);
+  world["faults"] = nlohmann::json::array(
+      {{{"fault", "stall"}, {"opcode", "0xC1"}, {"operation", "0x2F"}, {"ms", 60000}}});
+  const std::string scenario =
+      ::testing::TempDir() + "kx7fw-signal-songs-" + std::to_string(getpid()) + ".json";
+  std::ofstream(scenario) << world.dump();
+  const Stopped run = RunAndSignal(SIGTERM, false, scenario, {"recover", "--yes"});
+  std::filesystem::remove(scenario);
+  EXPECT_EQ(run.signal, SIGTERM) << run.out << run.err;
+  EXPECT_NE(run.out.find("put back 4 files"), std::string::npos) << run.out;
+  ASSERT_TRUE(run.state.is_object()) << run.err;
+  const nlohmann::json& files = run.state["players"][0]["files"];
+  for (const char* name : {"SONG01.MP3", "SONG02.MP3", "PLAYLIST.M3U", "PERSIST.BIN"})
+    EXPECT_TRUE(files.contains(name)) << name << " " << files.dump();
+  EXPECT_EQ(LastLine(run.out).rfind("kx7fw recover: stopped by SIGTERM", 0), 0u) << run.out;
 }
 
 }  // namespace
