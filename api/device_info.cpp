@@ -8,10 +8,11 @@
 #include "api/library.h"
 #include "api/result_codes.h"
 #include "api/text_args.h"
+#include "api/update_steps.h"
+#include "device/player_scan.h"
 #include "firmware/fw_component.h"
 #include "firmware/hid_recovery.h"
 #include "host/drive_letters.h"
-#include "host/player_scan.h"
 #include "host/settings_backup.h"
 #include "kx7fw/kx7fw.h"
 
@@ -75,7 +76,7 @@ int Library::GetDeviceInfo(const char* serial, DeviceInfo* info) {
   std::memset(&out, 0, sizeof out);
 
   // While any player sits in ROM recovery mode, that is the answer.
-  if (OpenRecoveryDevice()) {
+  if (OpenRecoveryDevice(services_, observer_)) {
     FillRecoveryRecord(out);
     return result::kOk;
   }
@@ -86,7 +87,7 @@ int Library::GetDeviceInfo(const char* serial, DeviceInfo* info) {
   SetField(out.DriveLetterText, letterText);
   currentDriveLetter_ = letter;
   // The settings are copied before the device is opened, so that a later
-  // recovery can put them back.
+  // recovery can put them back (its result is always 0).
   BackupDeviceSettings(services_, serial, out.DriveLetterText);
 
   DeviceSession session(services_);
@@ -120,7 +121,7 @@ int Library::GetLocalVersion(const char* folder, char* out, int outSize) {
   InstallUserLocale();
   BusyGuard guard(busy_);
   if (!guard.acquired()) return result::kBusy;
-  SetFirmwarePaths(folder ? folder : "", false, false);
+  SetFirmwarePaths(images_, folder ? folder : "", false, false);
   if (!out) return result::kLocalNullOutput;
 
   const CStFwComponent firmware =

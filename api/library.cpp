@@ -5,8 +5,8 @@
 
 #include "api/busy_guard.h"
 #include "api/result_codes.h"
+#include "device/player_scan.h"
 #include "firmware/hid_recovery.h"
-#include "host/player_scan.h"
 #include "host/serial_lookup.h"
 
 namespace kx7 {
@@ -50,14 +50,6 @@ void Library::SetProgressObserver(ProgressObserver* observer) {
 
 Library::~Library() = default;
 
-void Library::SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet) {
-  // The caller's folder ends in a separator; names are appended as they are.
-  for (std::size_t row : image_row::kApplicationImages)
-    images_[row].FilePath = folder + kFirmwareFileName;
-  if (updater) images_[image_row::kUpdater].FilePath = folder + kUpdaterFileName;
-  if (bootlet) images_[image_row::kLbaBootlet].FilePath = folder + kBootletFileName;
-}
-
 int Library::MSCDeviceList(char* list) {
   const int count = CountPlayers(services_);
   if (list) {
@@ -79,6 +71,12 @@ int Library::Detect_HID(const char* pattern) {
   // A recovery object is made and dropped unopened: no device is touched.
   HidRecoveryDevice::Create(services_).reset();
   return result::kOk;
+}
+
+void Library::ReleaseAtUnload() {
+  if (!currentDevice_) return;
+  currentDevice_->ReleaseAtUnload();
+  currentDevice_.reset();
 }
 
 int Library::WriteVersionText(char* out, const char* text) {

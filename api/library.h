@@ -3,8 +3,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <string>
-
 #include "api/progress_clock.h"
 #include "device/device_session.h"
 #include "firmware/image_table.h"
@@ -15,11 +13,12 @@ struct DeviceInfo;
 
 namespace kx7 {
 
-class HidRecoveryDevice;
-
 // The library's process-wide state and the twelve operations the exports
 // forward to. The exports use one instance built at load on the build's
-// backend; tests build their own on a simulated world.
+// backend; tests build their own on a simulated world. Each operation is a
+// procedure of its own file (normal_update.cpp, recovery_update.cpp,
+// need_recovery.cpp, device_info.cpp); the steps both updates share are in
+// update_steps.*.
 class Library {
  public:
   explicit Library(const platform::Services& services);
@@ -58,49 +57,6 @@ class Library {
 
  private:
   int WriteVersionText(char* out, const char* text);
-
-  // Sets the firmware rows (3 to 5) and, when asked, the updater (6) and
-  // bootlet (7) rows to files in `folder`.
-  void SetFirmwarePaths(const std::string& folder, bool updater, bool bootlet);
-
-  // Runs one step of a procedure, told to the observer as it starts and
-  // ends; the step's result is handed back.
-  template <typename Work>
-  bool InStep(Step step, std::uint8_t driveTag, Work&& work) {
-    StepScope scope(observer_, step, driveTag);
-    return scope.Succeeded(work());
-  }
-  // A fixed wait that is a step of its own.
-  void WaitStep(Step step, std::uint32_t milliseconds);
-
-  // Steps of the update procedures.
-  bool SwitchPlayerToUpdater();
-  bool DownloadUpdaterOverHid();
-  // Finds the updater's mass-storage device at a drive letter, locks it and
-  // keeps it as the current device; null when there is none or it cannot be
-  // locked. The recovery update also records where it appeared.
-  DeviceSession* FindUpdaterDevice(bool recordDriveLetter);
-  void ReleaseCurrentDevice();
-  bool WriteSystemImage(std::size_t index);
-  bool VerifySystemImage(std::uint8_t tag);
-  bool ResetChip(DeviceSession& device);
-
-  // Steps of the recovery update, on the updater's session.
-  bool ReallocateMedia(DeviceSession& device);
-  bool ResetSettingsDrive(DeviceSession& device);
-  bool FormatDataDriveStep(DeviceSession& device);
-  bool WriteBootlet(DeviceSession& device, std::uint8_t tag);
-  void RestoreSettingsOnPlayers();
-  // The updater's session, when it is still there and still the updater.
-  DeviceSession* CurrentUpdater();
-
-  // Whether the firmware file fits the player's first system drive. A
-  // player without that drive, or a firmware file that does not load,
-  // cannot be compared and counts as fitting.
-  bool ImageFitsDrive(const DeviceSession& device);
-  // The player in ROM recovery mode, found and its report sizes read; null
-  // when none answers over HID.
-  std::unique_ptr<HidRecoveryDevice> OpenRecoveryDevice();
 
   ProgressClock clock_;
   // The system's services, with the clock above in place of its own.

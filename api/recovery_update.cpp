@@ -8,14 +8,15 @@
 #include "api/library.h"
 #include "api/result_codes.h"
 #include "api/text_args.h"
+#include "api/update_steps.h"
 #include "device/commands.h"
-#include "device/drive_image.h"
-#include "firmware/data_drive_format.h"
+#include "device/player_scan.h"
 #include "firmware/fw_component.h"
 #include "host/autoplay_reject.h"
 #include "host/drive_letters.h"
-#include "host/player_scan.h"
 #include "host/settings_backup.h"
+#include "media/data_drive_format.h"
+#include "media/drive_image.h"
 
 namespace kx7 {
 
@@ -35,27 +36,23 @@ constexpr std::size_t kFirstFreeFirmwareRow = 4;
 constexpr std::size_t kBootletAllocationRow = 6;
 constexpr std::size_t kSettingsResetBytes = 256;
 
-}  // namespace
-
-DeviceSession* Library::CurrentUpdater() {
-  return currentDevice_ && currentDevice_->Kind == DeviceKindUpdater ? currentDevice_.get()
-                                                                     : nullptr;
-}
-
-bool Library::ReallocateMedia(DeviceSession& device) {
+// The whole media erased and re-allocated around the new firmware: each
+// firmware drive sized to its image, the bootlet's drive to the bootlet.
+bool ReallocateMedia(const platform::Services& services, const ImageTable& images,
+                     DeviceSession& device) {
   CStEraseLogicalMedia erase(kEraseWholeMedia);
   if (!erase.Send(device.Io(), device.VolumeHandle)) return false;
 
   std::vector<MediaAllocationEntry> table(kAllocationRows);
-  table[1] = {0, DriveTypeData, images_[image_row::kDataDrive].DriveTag, 0};
-  table[2] = {0, DriveTypeHiddenData, images_[image_row::kJanusDrive].DriveTag, 0};
-  table[3] = {0, DriveTypeHiddenData, images_[image_row::kPersistentData].DriveTag, 0};
+  table[1] = {0, DriveTypeData, images[image_row::kDataDrive].DriveTag, 0};
+  table[2] = {0, DriveTypeHiddenData, images[image_row::kJanusDrive].DriveTag, 0};
+  table[3] = {0, DriveTypeHiddenData, images[image_row::kPersistentData].DriveTag, 0};
   // Each firmware drive is sized to the image; the first system drive leads.
   std::size_t next = kFirstFreeFirmwareRow;
   for (std::size_t row : image_row::kApplicationImages) {
     CStFwComponent firmware;
-    if (!firmware.Load(services_.files, images_[row].FilePath)) return false;
-    const MediaAllocationEntry entry{0, DriveTypeSystem, images_[row].DriveTag, firmware.ImageSize};
+    if (!firmware.Load(services.files, images[row].FilePath)) return false;
+    const MediaAllocationEntry entry{0, DriveTypeSystem, images[row].DriveTag, firmware.ImageSize};
     if (entry.DriveTag == DRIVE_TAG_BOOTMANAGER_S)
       table[0] = entry;
     else if (next < kBootletAllocationRow)
@@ -64,8 +61,8 @@ bool Library::ReallocateMedia(DeviceSession& device) {
       return false;
   }
   CStFwComponent bootlet;
-  if (!bootlet.Load(services_.files, images_[image_row::kLbaBootlet].FilePath)) return false;
-  table[kBootletAllocationRow] = {0, DriveTypeLbanand, images_[image_row::kLbaBootlet].DriveTag,
+  if (!bootlet.Load(services.files, images[image_row::kLbaBootlet].FilePath)) return false;
+  table[kBootletAllocationRow] = {0, DriveTypeLbanand, images[image_row::kLbaBootlet].DriveTag,
                                   bootlet.ImageSize};
 
   CStAllocateLogicalMedia allocate(table);
@@ -75,13 +72,13 @@ bool Library::ReallocateMedia(DeviceSession& device) {
   return device.LoadDriveTable();
 }
 
-bool Library::ResetSettingsDrive(DeviceSession& device) {
+bool ResetSettingsDrive(DeviceSession& device) {
   const std::vector<std::uint8_t> erased(kSettingsResetBytes, 0xFF);
   return EraseDrive(device, DRIVE_TAG_DATA_SETTINGS) &&
          WriteDriveImage(device, DRIVE_TAG_DATA_SETTINGS, erased);
 }
 
-bool Library::FormatDataDriveStep(DeviceSession& device) {
+bool FormatDataDriveStep(DeviceSession& device) {
   if (!EraseDrive(device, DRIVE_TAG_DATA)) return false;
   CStReadCapacity capacity;
   std::uint32_t lastLba = 0;
@@ -95,76 +92,79 @@ bool Library::FormatDataDriveStep(DeviceSession& device) {
   return FormatDataDrive(writer, device.SectorSize, "", device.SectorCount);
 }
 
-bool Library::WriteBootlet(DeviceSession& device, std::uint8_t tag) {
+bool WriteBootlet(const platform::Services& services, const ImageTable& images,
+                  DeviceSession& device, std::uint8_t tag) {
   CStFwComponent bootlet;
-  bootlet.Load(services_.files, images_[image_row::kLbaBootlet].FilePath);
+  // A file that does not load leaves FilePath empty, which is checked next.
+  bootlet.Load(services.files, images[image_row::kLbaBootlet].FilePath);
   if (bootlet.FilePath.empty() || !EraseDrive(device, tag)) return false;
   std::vector<std::uint8_t> bytes;
-  if (!ReadImageFile(services_.files, bootlet, bytes)) return false;
+  if (!ReadImageFile(services.files, bootlet, bytes)) return false;
   return WriteDriveImage(device, tag, bytes);
 }
 
-void Library::RestoreSettingsOnPlayers() {
-  ForEachPresentLetter(services_, [&](char letter) {
-    DeviceSession session(services_);
+// The saved settings go back onto every player in normal mode.
+void RestoreSettingsOnPlayers(const platform::Services& services) {
+  ForEachPresentLetter(services, [&](char letter) {
+    DeviceSession session(services);
     if (session.OpenByDriveLetter(letter) && session.Kind == DeviceKindPlayer) {
-      const std::optional<std::string> serial = FindSerialForDriveLetter(services_, letter);
-      RestoreDeviceSettings(services_, serial.value_or(""), std::string(1, letter));
+      const std::optional<std::string> serial = FindSerialForDriveLetter(services, letter);
+      // Its result is always 0: a file that does not go back is left out.
+      RestoreDeviceSettings(services, serial.value_or(""), std::string(1, letter));
     }
     session.Close();
     return false;  // every letter
   });
 }
 
+}  // namespace
+
 int Library::DoRecoveryUpdate(const char*, const char* folder) {
   InstallUserLocale();
   // Held to every return, the busy one included: the player's volumes come
   // and go during an update and must not start AutoPlay.
   CAutoPlayReject autoPlay(services_);
+  // Not checked: without it AutoPlay may open a window, which stops nothing.
   autoPlay.RegisterInRunningObjectTable();
   BusyGuard guard(busy_);
   if (!guard.acquired()) return result::kBusy;
   if (IsEmptyText(folder)) return result::kRecoveryEmptyFolder;
-  SetFirmwarePaths(folder, true, true);
+  SetFirmwarePaths(images_, folder, true, true);
+  UpdateSteps steps(services_, observer_, images_, currentDevice_, currentDriveLetter_);
 
-  if (!InStep(Step::DownloadUpdater, 0, [&] { return DownloadUpdaterOverHid(); }))
+  if (!steps.InStep(Step::DownloadUpdater, 0, [&] { return steps.DownloadUpdaterOverHid(); }))
     return result::kRecoveryDownloadFailed;
-  if (!InStep(Step::WaitForUpdaterDrive, 0, [&] {
+  if (!steps.InStep(Step::WaitForUpdaterDrive, 0, [&] {
         services_.clock.sleep(kUpdaterAppearWaitMs);
-        if (!FindUpdaterDevice(true)) return false;
+        if (!steps.FindUpdaterDevice(true)) return false;
         services_.clock.sleep(kBeforeReallocateWaitMs);
         return true;
       }))
     return result::kRecoveryUpdaterNotFound;
 
-  DeviceSession* updater = CurrentUpdater();
-  if (!updater || !InStep(Step::ReallocateMedia, 0, [&] { return ReallocateMedia(*updater); }))
+  DeviceSession* updater = steps.CurrentUpdater();
+  if (!updater || !steps.InStep(Step::ReallocateMedia, 0,
+                                [&] { return ReallocateMedia(services_, images_, *updater); }))
     return result::kRecoveryReallocateFailed;
-  for (std::size_t index = 0; index < std::size(image_row::kApplicationImages); ++index)
-    if (!WriteSystemImage(index)) return result::kRecoveryWriteFailed;
-  for (std::size_t row : image_row::kApplicationImages)
-    if (!VerifySystemImage(images_[row].DriveTag)) return result::kRecoveryVerifyFailed;
-  updater = CurrentUpdater();
-  if (!updater || !InStep(Step::ResetSettingsDrive, DRIVE_TAG_DATA_SETTINGS,
-                          [&] { return ResetSettingsDrive(*updater); }))
+  if (!steps.WriteFirmwareDrives()) return result::kRecoveryWriteFailed;
+  if (!steps.VerifyFirmwareDrives()) return result::kRecoveryVerifyFailed;
+  updater = steps.CurrentUpdater();
+  if (!updater || !steps.InStep(Step::ResetSettingsDrive, DRIVE_TAG_DATA_SETTINGS,
+                                [&] { return ResetSettingsDrive(*updater); }))
     return result::kRecoverySettingsDriveFailed;
-  updater = CurrentUpdater();
-  if (!updater ||
-      !InStep(Step::FormatDataDrive, DRIVE_TAG_DATA, [&] { return FormatDataDriveStep(*updater); }))
+  updater = steps.CurrentUpdater();
+  if (!updater || !steps.InStep(Step::FormatDataDrive, DRIVE_TAG_DATA,
+                                [&] { return FormatDataDriveStep(*updater); }))
     return result::kRecoveryFormatFailed;
-  // A bootlet that did not go in does not stop the rebuild.
+  // Not checked: a bootlet that did not go in does not stop the rebuild.
   const std::uint8_t bootletTag = images_[image_row::kLbaBootlet].DriveTag;
-  InStep(Step::WriteBootlet, bootletTag, [&] { return WriteBootlet(*updater, bootletTag); });
-  if (!CurrentUpdater()) return result::kRecoveryUpdaterGone;
-
-  InStep(Step::ResetChip, 0, [&] {
-    const bool reset = ResetChip(*currentDevice_);
-    ReleaseCurrentDevice();
-    return reset;
-  });
-  WaitStep(Step::WaitForRestart, kRestartWaitMs);
-  InStep(Step::RestoreSettings, 0, [&] {
-    RestoreSettingsOnPlayers();
+  steps.InStep(Step::WriteBootlet, bootletTag,
+               [&] { return WriteBootlet(services_, images_, *updater, bootletTag); });
+  if (!steps.CurrentUpdater()) return result::kRecoveryUpdaterGone;
+  steps.ResetChipAndRelease();
+  steps.WaitStep(Step::WaitForRestart, kRestartWaitMs);
+  steps.InStep(Step::RestoreSettings, 0, [&] {
+    RestoreSettingsOnPlayers(services_);
     services_.clock.sleep(kAfterRestoreWaitMs);
     return true;
   });

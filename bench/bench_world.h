@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 #include "sim/world.h"
 
 namespace kx7::bench {

@@ -8,7 +8,7 @@
 
 #include "api/library.h"
 #include "cli/feedback.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 
 namespace kx7::bench {
 namespace {

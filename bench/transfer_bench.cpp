@@ -10,9 +10,9 @@
 
 #include "bench/bench_world.h"
 #include "device/device_session.h"
-#include "device/drive_image.h"
 #include "firmware/fw_component.h"
 #include "firmware/image_table.h"
+#include "media/drive_image.h"
 
 namespace kx7::bench {
 namespace {

@@ -6,9 +6,9 @@
 #include "cli/command_support.h"
 #include "cli/console.h"
 #include "cli/manifest.h"
-#include "firmware/data_drive_format.h"
 #include "firmware/image_table.h"
-#include "sim/sb_file.h"
+#include "media/data_drive_format.h"
+#include "sim/scenario/sb_file.h"
 
 namespace kx7::cli {
 

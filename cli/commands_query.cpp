@@ -109,7 +109,7 @@ int RunInfo(Context& c, const Target& target) {
   const auto info = QueryDevice(c.library, serial, result);
   if (!info) {
     if (result == 1 || result == 5) return NoSuchPlayer(c, target, "info");
-    return c.report.Failed(Operation::DeviceInfo, result);
+    return c.report.Failed(Operation::GetDeviceInfo, result);
   }
   const bool recovery = std::string(info->Mode) == "REC";
   c.report.Say(std::string(info->DisplayName) + " " + info->ModelCode + " (" + info->FullModelCode +
@@ -126,7 +126,7 @@ int RunInfo(Context& c, const Target& target) {
     c.report.Say("  mode      ROM recovery (REC): it shows no serial, drive or firmware");
     c.report.Tell({std::nullopt, "rom-recovery", "it waits in its ROM recovery mode",
                    "rebuild it:", c.invocation.Command({"recover"})});
-    return c.report.Answered(Operation::DeviceInfo, result, "recovery needed");
+    return c.report.Answered(Operation::GetDeviceInfo, result, "recovery needed");
   }
   c.report.Say(std::string("  mode      mass storage (") + info->Mode + ")");
   c.report.Say(std::string("  serial    ") + info->Serial);
@@ -143,7 +143,7 @@ int RunInfo(Context& c, const Target& target) {
     data["settingsBackup"] = {{"folder", backup->folder}, {"taken", backup->taken}};
   }
   if (info->DriveLetterText[0]) ShowDrives(c, info->DriveLetterText[0]);
-  return c.report.Succeeded(Operation::DeviceInfo, result);
+  return c.report.Succeeded(Operation::GetDeviceInfo, result);
 }
 
 int RunLocalVersion(Context& c, const std::string& folder) {
@@ -153,10 +153,10 @@ int RunLocalVersion(Context& c, const std::string& folder) {
     c.report.Say(folder + kFirmwareFileName + " is missing or not a valid SB file");
     return c.report.Refused("the firmware folder is not usable");
   }
-  if (result != 0) return c.report.Failed(Operation::LocalVersion, result);
+  if (result != 0) return c.report.Failed(Operation::GetLocalVersion, result);
   c.report.Say("firmware.sb in " + folder + ": version " + version);
   c.report.Data()["version"] = version;
-  return c.report.Succeeded(Operation::LocalVersion, result);
+  return c.report.Succeeded(Operation::GetLocalVersion, result);
 }
 
 int RunInspect(Context& c, const std::string& file) {

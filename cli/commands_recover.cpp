@@ -184,7 +184,7 @@ int RunRecover(Context& c, const RecoverOptions& o) {
   if (o.check) {
     c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
                    "rebuild it:", c.invocation.Command({"recover", r.serialBefore, folder})});
-    return c.report.Answered(Operation::RecoveryUpdate, 0, "checked", "every check passed");
+    return c.report.Answered(Operation::DoRecoveryUpdate, 0, "checked", "every check passed");
   }
   if (!Confirmed(o, "Rebuild the player?")) {
     c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
@@ -260,7 +260,7 @@ int RunRecover(Context& c, const RecoverOptions& o) {
   if (code != 0) {
     SayAccessProblem(c);
     return finish(RecoverOutcome(c, r, folder),
-                  [&] { return c.report.Failed(Operation::RecoveryUpdate, code); });
+                  [&] { return c.report.Failed(Operation::DoRecoveryUpdate, code); });
   }
   const char at = c.library.CurrentDriveLetter();
   const std::string serial =
@@ -275,7 +275,7 @@ int RunRecover(Context& c, const RecoverOptions& o) {
          "the player is rebuilt but did not come back after its restart" +
              (r.filesKept ? "; its files are kept in " + r.keptFolder : std::string()),
          "unplug it and plug it in again, then look at it:", c.invocation.Command({"info"})},
-        [&] { return c.report.Failed(Operation::RecoveryUpdate, code); });
+        [&] { return c.report.Failed(Operation::DoRecoveryUpdate, code); });
 
   const char back = ProbePlayer(c.library, serial).letter;
   std::string note = "rebuilt " + serial;
@@ -305,7 +305,7 @@ int RunRecover(Context& c, const RecoverOptions& o) {
     done.advice = "rebuild the next one:";
     done.nextCommand = c.invocation.Command({"recover", folder});
   }
-  return finish(done, [&] { return c.report.Succeeded(Operation::RecoveryUpdate, code, note); });
+  return finish(done, [&] { return c.report.Succeeded(Operation::DoRecoveryUpdate, code, note); });
 }
 
 }  // namespace kx7::cli

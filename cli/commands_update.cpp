@@ -148,7 +148,7 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
                  before + " to " + after + ", " + About(estimate.total));
     c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
                    "update it:", c.invocation.Command({"update", serial, folder})});
-    return c.report.Answered(Operation::NormalUpdate, 0, "checked", "every check passed");
+    return c.report.Answered(Operation::DoNormalUpdate, 0, "checked", "every check passed");
   }
 
   if (const std::string busy = c.world.PrepareDisk(letter); !busy.empty()) {
@@ -182,7 +182,7 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
     SayAccessProblem(c);
     c.report.Tell(UpdateOutcome(c, serial, folder, before, after));
     last.outcome = "failed";
-    exit = c.report.Failed(Operation::NormalUpdate, code);
+    exit = c.report.Failed(Operation::DoNormalUpdate, code);
   } else {
     const std::string back = c.world.Traffic().ResetTaken() ? VersionWhenBack(c, serial) : "";
     if (back != after) {
@@ -191,7 +191,7 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
       c.report.Data()["firmwareAfter"] =
           back.empty() ? nlohmann::json(nullptr) : nlohmann::json(back);
       last.outcome = "failed";
-      exit = c.report.Failed(Operation::NormalUpdate, code);
+      exit = c.report.Failed(Operation::DoNormalUpdate, code);
     } else {
       c.report.Data()["firmwareAfter"] = back;
       std::string note;
@@ -203,7 +203,7 @@ int RunUpdate(Context& c, const UpdateOptions& o) {
                          std::string(1, ProbePlayer(c.library, serial).letter) + ":",
                      "", std::nullopt});
       last.outcome = "done";
-      exit = c.report.Succeeded(Operation::NormalUpdate, code, note);
+      exit = c.report.Succeeded(Operation::DoNormalUpdate, code, note);
     }
   }
   RecordLastRun(state, last);

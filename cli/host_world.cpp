@@ -13,8 +13,8 @@
 #include "cli/signal_window.h"
 #include "cli/sim_user_files.h"
 #include "cli/world_state.h"
-#include "sim/scenario.h"
-#include "sim/scenario_file.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/scenario_file.h"
 
 namespace kx7::cli {
 

@@ -16,7 +16,7 @@
 #include "cli/host_world.h"
 #include "cli/real_backend.h"
 #include "cli/report.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 
 namespace {
 

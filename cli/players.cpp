@@ -4,10 +4,10 @@
 #include <cstring>
 
 #include "device/device_session.h"
+#include "device/player_scan.h"
 #include "firmware/fw_component.h"
 #include "firmware/hid_recovery.h"
 #include "host/drive_letters.h"
-#include "host/player_scan.h"
 #include "util/byte_order.h"
 
 namespace kx7::cli {

@@ -1,10 +1,13 @@
 #pragma once
 
-// What the library's result codes mean, for people and for scripts.
+// What the library's result codes mean, for people and for scripts, from
+// the library's table of them.
+
+#include "api/result_table.h"
 
 namespace kx7::cli {
 
-enum class Operation { DeviceInfo, LocalVersion, NeedRecovery, NormalUpdate, RecoveryUpdate };
+using Operation = result::Export;
 
 // The meaning of `code` as the operation returns it; "unexpected result"
 // for a code the operation never returns.

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/transcript.h"
+#include "sim/host/transcript.h"
 
 namespace kx7::cli {
 

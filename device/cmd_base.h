@@ -5,42 +5,14 @@
 #include <span>
 
 #include "platform/handle.h"
+#include "platform/pass_through_request.h"
 #include "platform/volume_io.h"
 
 namespace kx7 {
 
-// The request block handed to IOCTL_SCSI_PASS_THROUGH: the 44-byte
-// SCSI_PASS_THROUGH header, our request size, 18 bytes of sense, then the
-// data area. All header fields are little-endian. The data area sits at 70 -
-// not 4-byte aligned - and everything that reads responses depends on it.
-namespace pass_through {
-inline constexpr std::uint32_t kHeaderLength = 44;
-inline constexpr std::uint32_t kOffLength = 0;
-inline constexpr std::uint32_t kOffScsiStatus = 2;
-inline constexpr std::uint32_t kOffPathId = 3;
-inline constexpr std::uint32_t kOffTargetId = 4;
-inline constexpr std::uint32_t kOffLun = 5;
-inline constexpr std::uint32_t kOffCdbLength = 6;
-inline constexpr std::uint32_t kOffSenseInfoLength = 7;
-inline constexpr std::uint32_t kOffDataIn = 8;
-inline constexpr std::uint32_t kOffDataTransferLength = 12;
-inline constexpr std::uint32_t kOffTimeOutValue = 16;
-inline constexpr std::uint32_t kOffDataBufferOffset = 20;
-inline constexpr std::uint32_t kOffSenseInfoOffset = 24;
-inline constexpr std::uint32_t kOffCdb = 28;
-inline constexpr std::uint32_t kCdbCapacity = 16;
-inline constexpr std::uint32_t kOffRequestSize = 44;
-inline constexpr std::uint32_t kOffSense = 52;
-inline constexpr std::uint32_t kSenseLength = 18;
-inline constexpr std::uint32_t kOffData = 70;
-// Header, sense and the spare byte after the data area.
-inline constexpr std::uint32_t kOverhead = 71;
-
-inline constexpr std::uint8_t kDataOut = 0;  // SCSI_IOCTL_DATA_OUT, also "no data"
-inline constexpr std::uint8_t kDataIn = 1;   // SCSI_IOCTL_DATA_IN
-
-inline constexpr std::uint32_t kIoctlScsiPassThrough = 0x4D004;
-}  // namespace pass_through
+// The request block's layout (the data area at 70) lives with the seam that
+// carries it, so the backends read the same offsets the commands write.
+namespace pass_through = platform::pass_through;
 
 inline constexpr std::uint32_t kDefaultCommandTimeoutSeconds = 120;
 

@@ -30,7 +30,7 @@ std::string DeviceSession::RootPath() const {
 
 void DeviceSession::ResetFields() {
   Kind = DeviceKindNone;
-  ProtocolVersion = 0;
+  ProtocolVersion = PlayerProtocol::Unknown;
   DriveLetter = 0;
   SectorCount = 0;
   SectorSize = 0;
@@ -84,8 +84,12 @@ bool DeviceSession::LoadDriveTable() {
 
 bool DeviceSession::ReadProtocolVersion() {
   CStGetProtocolVersion query;
-  if (query.Send(Io(), VolumeHandle) && query.GetProtocolVersion(ProtocolVersion)) return true;
-  ProtocolVersion = 0;
+  std::int32_t version = 0;
+  if (query.Send(Io(), VolumeHandle) && query.GetProtocolVersion(version)) {
+    ProtocolVersion = static_cast<PlayerProtocol>(version);
+    return true;
+  }
+  ProtocolVersion = PlayerProtocol::Unknown;
   return false;
 }
 
@@ -93,7 +97,8 @@ bool DeviceSession::Identify() {
   CStScsiInquiry inquiry;
   if (inquiry.Send(Io(), VolumeHandle)) {
     Kind = inquiry.GetDeviceKind();
-    if (Kind == DeviceKindPlayer && ProtocolVersion == 2) Kind = DeviceKindPlayerProtocol2;
+    if (Kind == DeviceKindPlayer && ProtocolVersion == PlayerProtocol::Version2)
+      Kind = DeviceKindPlayerProtocol2;
   }
   return Kind != DeviceKindNone;
 }
@@ -134,19 +139,17 @@ bool DeviceSession::ReadDeviceInfo() {
   return true;
 }
 
-bool DeviceSession::VolumeControl(std::uint32_t code) {
-  const auto attempt = [&] {
-    switch (code) {
-      case kFsctlLockVolume:
-        return Io().lockVolume(VolumeHandle);
-      case kFsctlUnlockVolume:
-        return Io().unlockVolume(VolumeHandle);
-      default:
-        return false;
-    }
-  };
+bool DeviceSession::TryLockVolume() {
+  return WithVolumeRetries(&platform::VolumeIo::lockVolume);
+}
+
+bool DeviceSession::TryUnlockVolume() {
+  return WithVolumeRetries(&platform::VolumeIo::unlockVolume);
+}
+
+bool DeviceSession::WithVolumeRetries(bool (platform::VolumeIo::*call)(platform::Handle)) {
   for (int i = 0; i < kVolumeControlTries; ++i) {
-    if (attempt()) return true;
+    if ((Io().*call)(VolumeHandle)) return true;
     services_.clock.sleep(kVolumeControlRetryMs);
   }
   return false;
@@ -155,21 +158,22 @@ bool DeviceSession::VolumeControl(std::uint32_t code) {
 bool DeviceSession::LockVolume() {
   if (VolumeLocked) return true;
   NotifyShell(kMediaRemovedEvents);
-  VolumeLocked = VolumeControl(kFsctlLockVolume);
+  VolumeLocked = TryLockVolume();
   if (VolumeLocked) services_.clock.sleep(kAfterLockWaitMs);
   return VolumeLocked;
 }
 
 bool DeviceSession::UnlockVolume() {
   if (!VolumeLocked) return false;
-  const bool unlocked = VolumeControl(kFsctlUnlockVolume);
+  const bool unlocked = TryUnlockVolume();
   VolumeLocked = !unlocked;
   return unlocked;
 }
 
 void DeviceSession::Close() {
   if (VolumeHandle.isNull()) return;
-  if (VolumeLocked) VolumeControl(kFsctlUnlockVolume);
+  // Its result can be ignored: closing the handle releases the lock anyway.
+  if (VolumeLocked) TryUnlockVolume();
   VolumeLocked = false;
   Io().closeHandle(VolumeHandle);
   NotifyShell(kMediaBackEvents);
@@ -192,7 +196,7 @@ void DeviceSession::ReleaseAtUnload() {
 }
 
 bool DeviceSession::ResetToRecovery() {
-  if (ProtocolVersion >= 4) {
+  if (ProtocolVersion >= PlayerProtocol::Version4) {
     CStResetToRecovery reset;
     if (reset.Send(Io(), VolumeHandle)) DropHandle();
   }

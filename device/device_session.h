@@ -11,9 +11,13 @@
 
 namespace kx7 {
 
-// Volume control codes the session sends.
-inline constexpr std::uint32_t kFsctlLockVolume = 0x90018;
-inline constexpr std::uint32_t kFsctlUnlockVolume = 0x9001C;
+// The protocol versions the session tells apart; a player may report any
+// byte.
+enum class PlayerProtocol : std::int32_t {
+  Unknown = 0,   // not read, or the query failed
+  Version2 = 2,  // a player speaking it is DeviceKindPlayerProtocol2
+  Version4 = 4,  // the first that takes the reset into ROM recovery mode
+};
 
 // Waits and retries around the volume lock.
 inline constexpr int kVolumeControlTries = 10;
@@ -52,7 +56,6 @@ class DeviceSession {
   // lock is already held.
   bool LockVolume();
   bool UnlockVolume();
-  bool VolumeControl(std::uint32_t code);
 
   // Unlocks if locked, closes the handle and tells the shell the media is
   // back. Nothing happens when no handle is held.
@@ -79,7 +82,7 @@ class DeviceSession {
   platform::VolumeIo& Io() const { return services_.volumes; }
 
   std::int32_t Kind = DeviceKindNone;
-  std::int32_t ProtocolVersion = 0;
+  PlayerProtocol ProtocolVersion = PlayerProtocol::Unknown;
   char DriveLetter = 0;
   std::uint32_t SectorCount = 0;
   std::uint16_t SectorSize = 0;
@@ -97,6 +100,11 @@ class DeviceSession {
   bool OpenHandle(const std::string& path);
   void ResetFields();
   void NotifyShell(std::uint32_t events);
+  // FSCTL_LOCK_VOLUME / FSCTL_UNLOCK_VOLUME on the volume handle, up to 10
+  // tries 100 ms apart.
+  bool TryLockVolume();
+  bool TryUnlockVolume();
+  bool WithVolumeRetries(bool (platform::VolumeIo::*call)(platform::Handle));
 
   platform::Services services_;
 };

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
+
+#include "util/version_triple.h"
 
 namespace kx7 {
 
@@ -39,8 +40,6 @@ enum DriveType : std::int32_t {
   DriveTypeUnknown = 4,
   DriveTypeLbanand = 5,
 };
-
-using VersionTriple = std::array<std::uint16_t, 3>;  // major, minor, revision
 
 // One logical drive as the player reports it, enriched with its version and
 // sector size.

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/sb_file.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/sb_file.h"
 
 namespace {
 

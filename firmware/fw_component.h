@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "device/drive_types.h"
 #include "firmware/image_table.h"
 #include "platform/files.h"
+#include "util/version_triple.h"
 
 namespace kx7 {
 

@@ -30,7 +30,66 @@ constexpr std::uint8_t kMediaFixed = 0xF8;
 
 constexpr std::uint8_t kPartitionTypeFat16 = 0x06;
 constexpr std::uint8_t kPartitionTypeFat32 = 0x0B;
-constexpr std::size_t kPartitionEntry1 = 446;
+
+// Where the boot sector keeps its fields (the BIOS parameter block, then
+// the extended one, whose place differs between FAT16 and FAT32).
+namespace boot {
+constexpr std::size_t kJump = 0;
+constexpr std::size_t kOemName = 3;
+constexpr std::size_t kBytesPerSector = 11;
+constexpr std::size_t kSectorsPerCluster = 13;
+constexpr std::size_t kReservedSectors = 14;
+constexpr std::size_t kFatCount = 16;
+constexpr std::size_t kRootEntries = 17;
+constexpr std::size_t kTotalSectors16 = 19;
+constexpr std::size_t kMedia = 21;
+constexpr std::size_t kFatSectors16 = 22;
+constexpr std::size_t kSectorsPerTrack = 24;
+constexpr std::size_t kHeads = 26;
+constexpr std::size_t kHiddenSectors = 28;
+constexpr std::size_t kTotalSectors32 = 32;
+// FAT16's extended parameter block.
+constexpr std::size_t kFat16DriveNumber = 36;
+constexpr std::size_t kFat16BootSignature = 38;
+constexpr std::size_t kFat16TypeName = 54;
+// FAT32's.
+constexpr std::size_t kFat32FatSectors = 36;
+constexpr std::size_t kFat32RootCluster = 44;
+constexpr std::size_t kFat32FsInfoSector = 48;
+constexpr std::size_t kFat32BackupBootSector = 50;
+constexpr std::size_t kFat32DriveNumber = 64;
+constexpr std::size_t kFat32BootSignature = 66;
+constexpr std::size_t kFat32TypeName = 82;
+constexpr std::size_t kSignature = 510;  // 55 AA, also of the MBR and the third sector
+}  // namespace boot
+
+// FAT32's FSInfo sector.
+namespace fsinfo {
+constexpr std::size_t kLeadSignature = 0;
+constexpr std::size_t kStructSignature = 484;
+constexpr std::size_t kFreeCount = 488;
+constexpr std::size_t kNextFree = 492;
+constexpr std::size_t kTrailSignature = 508;
+}  // namespace fsinfo
+
+// The master boot record's first partition entry.
+namespace partition {
+constexpr std::size_t kEntry1 = 446;
+constexpr std::size_t kStatus = 0;
+constexpr std::size_t kFirstChs = 1;
+constexpr std::size_t kType = 4;
+constexpr std::size_t kLastChs = 5;
+constexpr std::size_t kFirstLba = 8;
+constexpr std::size_t kSectors = 12;
+}  // namespace partition
+
+constexpr std::uint8_t kBootableDrive = 0x80;
+constexpr std::uint8_t kExtendedBootSignature = 0x29;
+
+void PutSignature(std::uint8_t* sector) {
+  sector[boot::kSignature] = 0x55;
+  sector[boot::kSignature + 1] = 0xAA;
+}
 
 // The boot code of the master boot record: it boots nothing and hands over
 // to the next boot device (INT 18h).
@@ -132,19 +191,25 @@ std::array<std::uint8_t, 11> LabelField(std::string_view label) {
 }
 
 std::uint16_t CStSDisk::ReservedSectors() const {
-  return GetLe16(&BootSector[14]);
+  return GetLe16(&BootSector[boot::kReservedSectors]);
+}
+
+std::uint32_t CStSDisk::SectorsPerCluster() const {
+  return BootSector[boot::kSectorsPerCluster];
 }
 
 std::uint32_t CStSDisk::FatSectors() const {
-  return FatType == Fat32 ? GetLe32(&BootSector[36]) : GetLe16(&BootSector[22]);
+  return FatType == Fat32 ? GetLe32(&BootSector[boot::kFat32FatSectors])
+                          : GetLe16(&BootSector[boot::kFatSectors16]);
 }
 
 std::uint32_t CStSDisk::ClusterCount() const {
-  const std::uint32_t bytesPerSector = GetLe16(&BootSector[11]);
+  const std::uint32_t bytesPerSector = GetLe16(&BootSector[boot::kBytesPerSector]);
   const std::uint32_t cluster = SectorsPerCluster();
   if (bytesPerSector == 0 || cluster == 0) return 0;
   const std::uint64_t rootDir =
-      CeilDiv(std::uint64_t{GetLe16(&BootSector[17])} * kDirectoryEntrySize, bytesPerSector);
+      CeilDiv(std::uint64_t{GetLe16(&BootSector[boot::kRootEntries])} * kDirectoryEntrySize,
+              bytesPerSector);
   const std::uint64_t overhead =
       ReservedSectors() + std::uint64_t{kFatCount} * FatSectors() + rootDir;
   const std::uint64_t volume = VolumeSectors();
@@ -160,36 +225,35 @@ CStSDisk::BootResult CStSDisk::FillBootSector() {
 
   std::uint8_t* b = BootSector.data();
   BootSector.fill(0);
-  b[0] = 0xEB;
-  b[1] = 0x3E;
-  b[2] = 0x90;
-  PutText(b + 3, "MSWIN4.1", 8);
-  PutLe16(b + 11, static_cast<std::uint16_t>(SectorSize));
-  PutLe16(b + 14, reserved);
-  b[16] = kFatCount;
-  PutLe16(b + 17, rootEntries);
-  b[21] = kMediaFixed;
-  PutLe16(b + 24, Geometry.SectorsPerTrack);
-  PutLe16(b + 26, Geometry.Heads);
-  PutLe32(b + 28, hidden);
+  b[boot::kJump] = 0xEB;  // jmp short 40h, nop
+  b[boot::kJump + 1] = 0x3E;
+  b[boot::kJump + 2] = 0x90;
+  PutText(b + boot::kOemName, "MSWIN4.1", 8);
+  PutLe16(b + boot::kBytesPerSector, static_cast<std::uint16_t>(SectorSize));
+  PutLe16(b + boot::kReservedSectors, reserved);
+  b[boot::kFatCount] = kFatCount;
+  PutLe16(b + boot::kRootEntries, rootEntries);
+  b[boot::kMedia] = kMediaFixed;
+  PutLe16(b + boot::kSectorsPerTrack, Geometry.SectorsPerTrack);
+  PutLe16(b + boot::kHeads, Geometry.Heads);
+  PutLe32(b + boot::kHiddenSectors, hidden);
   if (!fat32 && volume < 65536)
-    PutLe16(b + 19, static_cast<std::uint16_t>(volume));
+    PutLe16(b + boot::kTotalSectors16, static_cast<std::uint16_t>(volume));
   else
-    PutLe32(b + 32, volume);
+    PutLe32(b + boot::kTotalSectors32, volume);
   if (fat32) {
-    PutLe32(b + 44, 2);  // root directory cluster
-    PutLe16(b + 48, 1);  // FSInfo sector
-    PutLe16(b + 50, 6);  // backup boot sector
-    b[64] = 0x80;
-    b[66] = 0x29;
-    PutText(b + 82, "FAT32   ", 8);
+    PutLe32(b + boot::kFat32RootCluster, 2);
+    PutLe16(b + boot::kFat32FsInfoSector, 1);
+    PutLe16(b + boot::kFat32BackupBootSector, 6);
+    b[boot::kFat32DriveNumber] = kBootableDrive;
+    b[boot::kFat32BootSignature] = kExtendedBootSignature;
+    PutText(b + boot::kFat32TypeName, "FAT32   ", 8);
   } else {
-    b[36] = 0x80;
-    b[38] = 0x29;
-    PutText(b + 54, "FAT16   ", 8);
+    b[boot::kFat16DriveNumber] = kBootableDrive;
+    b[boot::kFat16BootSignature] = kExtendedBootSignature;
+    PutText(b + boot::kFat16TypeName, "FAT16   ", 8);
   }
-  b[510] = 0x55;
-  b[511] = 0xAA;
+  PutSignature(b);
 
   // The cluster size: the largest that gives the volume a cluster count
   // valid for its FAT type, counted as FAT drivers count it - the clusters
@@ -213,15 +277,15 @@ CStSDisk::BootResult CStSDisk::FillBootSector() {
     if (fat32) {
       if (clusters < kFat32MinClusters) continue;
       if (clusters > kFat32MaxClusters) return BootResult::Failed;
-      b[13] = static_cast<std::uint8_t>(cluster);
-      PutLe16(b + 22, 0);
-      PutLe32(b + 36, static_cast<std::uint32_t>(fatSectors));
+      b[boot::kSectorsPerCluster] = static_cast<std::uint8_t>(cluster);
+      PutLe16(b + boot::kFatSectors16, 0);
+      PutLe32(b + boot::kFat32FatSectors, static_cast<std::uint32_t>(fatSectors));
       return BootResult::Done;
     }
     if (clusters < kFat16MinClusters) continue;
     if (clusters >= kFat32MinClusters) return BootResult::SwitchToFat32;
-    b[13] = static_cast<std::uint8_t>(cluster);
-    PutLe16(b + 22, static_cast<std::uint16_t>(fatSectors));
+    b[boot::kSectorsPerCluster] = static_cast<std::uint8_t>(cluster);
+    PutLe16(b + boot::kFatSectors16, static_cast<std::uint16_t>(fatSectors));
     return BootResult::Done;
   }
   return BootResult::Failed;
@@ -232,17 +296,16 @@ bool CStSDisk::FillMbr() {
   std::copy(std::begin(kMbrStub), std::end(kMbrStub), Mbr.begin());
   const std::uint32_t start = HiddenSectors();
   const std::uint32_t size = Geometry.Capacity - start;
-  std::uint8_t* entry = &Mbr[kPartitionEntry1];
-  entry[0] = 0x80;
-  entry[4] = FatType == Fat32 ? kPartitionTypeFat32 : kPartitionTypeFat16;
-  PutLe32(entry + 8, start);
-  PutLe32(entry + 12, size);
+  std::uint8_t* entry = &Mbr[partition::kEntry1];
+  entry[partition::kStatus] = kBootableDrive;
+  entry[partition::kType] = FatType == Fat32 ? kPartitionTypeFat32 : kPartitionTypeFat16;
+  PutLe32(entry + partition::kFirstLba, start);
+  PutLe32(entry + partition::kSectors, size);
   // The start is counted from 1 on 512-byte sectors only; the end always.
   const std::uint32_t startTarget = SectorSize == 512 ? start + 1 : start;
-  if (!PutChsTarget(entry + 1, startTarget, Geometry)) return false;
-  if (!PutChsTarget(entry + 5, start + size, Geometry)) return false;
-  Mbr[510] = 0x55;
-  Mbr[511] = 0xAA;
+  if (!PutChsTarget(entry + partition::kFirstChs, startTarget, Geometry)) return false;
+  if (!PutChsTarget(entry + partition::kLastChs, start + size, Geometry)) return false;
+  PutSignature(Mbr.data());
   return true;
 }
 
@@ -283,13 +346,12 @@ bool CStSDisk::Plan(std::uint32_t sectorCount, std::uint32_t sectorSize, std::st
   }
 
   if (FatType == Fat32) {
-    PutLe32(&FsInfo[0], 0x41615252);
-    PutLe32(&FsInfo[484], 0x61417272);
-    PutLe32(&FsInfo[488], 0xFFFFFFFF);  // free clusters: unknown
-    PutLe32(&FsInfo[492], 0xFFFFFFFF);  // next free cluster: unknown
-    PutLe32(&FsInfo[508], 0xAA550000);
-    ThirdReserved[510] = 0x55;
-    ThirdReserved[511] = 0xAA;
+    PutLe32(&FsInfo[fsinfo::kLeadSignature], 0x41615252);    // "RRaA"
+    PutLe32(&FsInfo[fsinfo::kStructSignature], 0x61417272);  // "rrAa"
+    PutLe32(&FsInfo[fsinfo::kFreeCount], 0xFFFFFFFF);        // unknown
+    PutLe32(&FsInfo[fsinfo::kNextFree], 0xFFFFFFFF);         // unknown
+    PutLe32(&FsInfo[fsinfo::kTrailSignature], 0xAA550000);
+    PutSignature(ThirdReserved.data());
     RootSectors = SectorsPerCluster();
   } else {
     RootSectors = kFat16RootEntries * kDirectoryEntrySize / sectorSize;

@@ -54,7 +54,7 @@ class CStSDisk {
   // Derived from the plan.
   std::uint32_t HiddenSectors() const { return Geometry.SectorsPerTrack; }
   std::uint16_t ReservedSectors() const;
-  std::uint32_t SectorsPerCluster() const { return BootSector[13]; }
+  std::uint32_t SectorsPerCluster() const;
   std::uint32_t FatSectors() const;
   std::uint32_t VolumeSectors() const { return Geometry.Capacity - HiddenSectors(); }
   // Clusters that fit in the data area after the reserved sectors, both

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define KX7_FUZZ_CHECK(condition)                                                     \
-  do {                                                                                \
-    if (!(condition)) {                                                               \
+#define KX7_FUZZ_CHECK(condition)                                                            \
+  do {                                                                                       \
+    if (!(condition)) {                                                                      \
       std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                   \
-    }                                                                                 \
+      std::abort();                                                                          \
+    }                                                                                        \
   } while (0)

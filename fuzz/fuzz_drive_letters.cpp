@@ -42,9 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     world.addOtherDevice(input.ConsumeBool() ? "USB" : "DiskDrive",
                          std::string(kx7::kPlayerUsbPrefix) + serial);
     if (input.ConsumeBool())
-      world.registry().setValue(RegistryRoot::LocalMachine,
-                                std::string(kx7::sim::reg_path::kUsbStorPlayer) + "\\" + serial + "&0",
-                                "ParentIdPrefix", RegistryType::String, Bytes(input, 1100));
+      world.registry().setValue(
+          RegistryRoot::LocalMachine,
+          std::string(kx7::sim::reg_path::kUsbStorPlayer) + "\\" + serial + "&0", "ParentIdPrefix",
+          RegistryType::String, Bytes(input, 1100));
   }
   const std::string serial = input.ConsumeRandomLengthString(300);
   const kx7::platform::Services services = world.services();
@@ -55,8 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto found = kx7::FindSerialForDriveLetter(services, l);
     if (found) KX7_FUZZ_CHECK(found->size() <= 32);
   }
-  const int os = kx7::ClassifyHostOs(services);
-  KX7_FUZZ_CHECK(os == 2 || os == 3 || os == 4 || os == 7 || os == 8 || os == 10);
+  using kx7::HostOs;
+  const HostOs os = kx7::ClassifyHostOs(services);
+  KX7_FUZZ_CHECK(os == HostOs::Windows2000 || os == HostOs::WindowsXp || os == HostOs::Server2003 ||
+                 os == HostOs::Vista || os == HostOs::Vista64 || os == HostOs::Later);
   char id[128];
   for (int index = 0; index < 6; ++index) {
     const int found = kx7::DeviceSerialNum(services.devices, id, index);

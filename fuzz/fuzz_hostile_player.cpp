@@ -16,8 +16,8 @@
 #include "api/library.h"
 #include "fuzz/fuzz_check.h"
 #include "kx7fw/kx7fw.h"
-#include "sim/backends.h"
-#include "sim/scenario.h"
+#include "sim/backend/backends.h"
+#include "sim/scenario/default_scenario.h"
 #include "sim/world.h"
 #include "util/byte_order.h"
 
@@ -31,9 +31,7 @@ class Script {
  public:
   enum class Act { Normal, Fail, Garble, Pretend };
 
-  explicit Script(FuzzedDataProvider& input) : input_(input) {
-    nextAt_ = NextIndex();
-  }
+  explicit Script(FuzzedDataProvider& input) : input_(input) { nextAt_ = NextIndex(); }
 
   Act Next() {
     const std::uint32_t call = calls_++;
@@ -144,10 +142,9 @@ bool OneOf(int code, std::initializer_list<int> allowed) {
 }
 
 bool Under(const std::string& path, const std::string& folder) {
-  return path.size() >= folder.size() && std::equal(folder.begin(), folder.end(), path.begin(),
-                                                    [](char a, char b) {
-                                                      return std::toupper(a) == std::toupper(b);
-                                                    });
+  return path.size() >= folder.size() &&
+         std::equal(folder.begin(), folder.end(), path.begin(),
+                    [](char a, char b) { return std::toupper(a) == std::toupper(b); });
 }
 
 }  // namespace
@@ -160,9 +157,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const kx7::platform::Services real = world.services();
   HostileVolumes volumes(real.volumes, script);
   HostileHid hid(real.hid, script);
-  const kx7::platform::Services hostile{volumes,  real.devices, hid,         real.registry,
-                                        real.shell, real.com,   real.files, real.system,
-                                        real.clock};
+  const kx7::platform::Services hostile{volumes,       real.devices, hid,
+                                        real.registry, real.shell,   real.com,
+                                        real.files,    real.system,  real.clock};
   kx7::Library library(hostile);
   const char* serial = kx7::sim::DefaultScenario::kSerial;
   const char* folder = kx7::sim::DefaultScenario::kFirmwareFolder;

@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   kx7::CStFwComponent component;
   const bool loaded = component.Load(services.files, path);
-  const bool signature =
-      size >= 0x60 && (std::memcmp(data + 0x14, "STMP", 4) == 0 || std::memcmp(data + 0x14, "RSRC", 4) == 0);
+  const bool signature = size >= 0x60 && (std::memcmp(data + 0x14, "STMP", 4) == 0 ||
+                                          std::memcmp(data + 0x14, "RSRC", 4) == 0);
   KX7_FUZZ_CHECK(loaded == signature);
   KX7_FUZZ_CHECK(loaded == !component.FilePath.empty());
   if (loaded) {

@@ -3,9 +3,9 @@
 #include <string>
 
 #include "api/library.h"
-#include "kx7fw/kx7fw.h"
 #include "fuzz/fuzz_check.h"
-#include "sim/scenario_file.h"
+#include "kx7fw/kx7fw.h"
+#include "sim/scenario/scenario_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

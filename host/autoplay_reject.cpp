@@ -37,6 +37,7 @@ void WriteDword(platform::Registry& registry, platform::RegistryKey key, std::st
                 std::int32_t value) {
   std::uint8_t data[4];
   PutLe32(data, static_cast<std::uint32_t>(value));
+  // Not checked: a switch that cannot be set leaves AutoPlay as the user had it.
   registry.setValue(key, name, platform::RegistryType::Dword, data);
 }
 
@@ -110,6 +111,7 @@ CAutoPlayReject::CAutoPlayReject(const platform::Services& services) : services_
   std::string classText = services_.com.classIdText(AutoPlayRejectClassId);
   std::erase_if(classText, [](char c) { return c == '{' || c == '}'; });
   if (const auto key = registry.createKey(RegistryRoot::LocalMachine, kCancelAutoplayKey)) {
+    // Not checked: without the entry AutoPlay may start, and the update runs on.
     registry.setValue(*key, classText, platform::RegistryType::String, {});
     registry.closeKey(*key);
   }
@@ -132,6 +134,7 @@ CAutoPlayReject::~CAutoPlayReject() {
     }
   }
   if (Registered) {
+    // Not checked: there is nothing left to do with a cookie that will not go.
     services_.com.revokeRunningObject(RotCookie);
     Registered = false;
   }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <span>
 
-#include "host/player_scan.h"
+#include "device/player_scan.h"
 #include "host/serial_lookup.h"
 #include "util/ascii.h"
 
@@ -204,6 +204,7 @@ std::optional<std::string> FindSerialForDriveLetter(const platform::Services& se
   // Cleared once: an index with no player leaves the previous identifier.
   char instanceId[kInstanceIdBufferSize] = {};
   for (int i = 0; i < count; ++i) {
+    // Not checked: a failed read leaves the last identifier, judged below.
     DeviceSerialNum(services.devices, instanceId, i);
     const char* tail = instanceId + kPlayerUsbPrefixLength;
     const std::string serial(tail, strnlen(tail, kSerialOutputLength));
@@ -219,20 +220,20 @@ std::optional<std::string> FindSerialForDriveLetter(const platform::Services& se
   return std::nullopt;
 }
 
-int ClassifyHostOs(const platform::Services& services) {
+HostOs ClassifyHostOs(const platform::Services& services) {
   const platform::OsVersion version = services.system.osVersion();
   if (version.major == 5) {
-    if (version.minor == 0) return 2;
-    if (version.minor == 1) return 3;
-    return 4;
+    if (version.minor == 0) return HostOs::Windows2000;
+    if (version.minor == 1) return HostOs::WindowsXp;
+    return HostOs::Server2003;
   }
   if (version.major == 6 && version.minor == 0) {
     // The NtVdm64 hotfix key is there on 64-bit Windows only.
     OpenRegistryKey key(services.registry, RegistryRoot::LocalMachine, kNtVdm64Key,
                         access::kQueryValue);
-    return key.isOpen() ? 8 : 7;
+    return key.isOpen() ? HostOs::Vista64 : HostOs::Vista;
   }
-  return 10;
+  return HostOs::Later;
 }
 
 }  // namespace kx7

@@ -15,8 +15,17 @@ char FindDriveLetterForSerial(const platform::Services& services, std::string_vi
 std::optional<std::string> FindSerialForDriveLetter(const platform::Services& services,
                                                     char letter);
 
-// The host-OS class: 2 (2000), 3 (XP), 4 (Server 2003 / XP x64), 7 or 8
-// (Vista), 10 (anything else).
-int ClassifyHostOs(const platform::Services& services);
+// The host-OS classes the library tells apart, by their numbers in the
+// system's own classification.
+enum class HostOs : int {
+  Windows2000 = 2,
+  WindowsXp = 3,
+  Server2003 = 4,  // and XP x64, and any other 5.x
+  Vista = 7,
+  Vista64 = 8,
+  Later = 10,  // 7 and every version after it, and anything unknown
+};
+
+HostOs ClassifyHostOs(const platform::Services& services);
 
 }  // namespace kx7

@@ -29,6 +29,7 @@ int DeviceSerialNum(platform::DeviceEnumeration& devices, char* data, int index)
   char instanceId[kInstanceIdBufferSize] = {};
   int found = 0;
   for (std::uint32_t member = 0; set->member(member) == platform::EnumResult::Ok; ++member) {
+    // Not checked (nor below): what is in the buffers is judged instead.
     set->className(member, className);
     if (std::memcmp(className, kUsbClassName, sizeof kUsbClassName) != 0) continue;
     set->instanceId(member, instanceId);

@@ -70,6 +70,7 @@ int BackupDeviceSettings(const platform::Services& services, std::string_view se
   const auto paths = MakeBackupPaths(files, serial);
   if (!paths) return 0;
 
+  // Not checked: it is usually there already; the folder below must be made.
   files.createDirectory(paths->temp);
   const bool createdNow = files.createDirectory(paths->folder);
 

@@ -1,32 +1,26 @@
 #include "record/pass_through_fields.h"
 
-#include "device/cmd_base.h"
-#include "util/byte_order.h"
+#include "platform/pass_through_request.h"
 
 namespace kx7::record {
 
-using namespace pass_through;
+using namespace platform::pass_through;
 
 std::optional<PassThroughFields> DecodePassThrough(std::span<const std::uint8_t> request) {
-  if (request.size() < kHeaderLength || GetLe16(&request[kOffLength]) != kHeaderLength)
-    return std::nullopt;
-  const std::uint8_t cdbLength = request[kOffCdbLength];
-  const std::uint8_t senseLength = request[kOffSenseInfoLength];
-  const std::uint32_t transfer = GetLe32(&request[kOffDataTransferLength]);
-  const std::uint32_t dataOffset = GetLe32(&request[kOffDataBufferOffset]);
-  const std::uint32_t senseOffset = GetLe32(&request[kOffSenseInfoOffset]);
-  if (cdbLength == 0 || cdbLength > kCdbCapacity ||
-      std::uint64_t{dataOffset} + transfer > request.size() ||
-      std::uint64_t{senseOffset} + senseLength > request.size())
-    return std::nullopt;
+  const ConstRequestView view(request);
+  if (!view.headerComplete() || !view.dataInside() || !view.senseInside()) return std::nullopt;
+  if (view.cdbLength() == 0 || view.cdbLength() > kCdbCapacity) return std::nullopt;
   PassThroughFields fields;
-  fields.cdb.assign(request.begin() + kOffCdb, request.begin() + kOffCdb + cdbLength);
-  fields.dataIn = request[kOffDataIn] == kDataIn;
-  fields.transferLength = transfer;
-  fields.timeoutSeconds = GetLe32(&request[kOffTimeOutValue]);
+  const auto cdb = view.cdb().first(view.cdbLength());
+  fields.cdb.assign(cdb.begin(), cdb.end());
+  fields.dataIn = view.dataIn() == kDataIn;
+  fields.transferLength = view.transferLength();
+  fields.timeoutSeconds = view.timeoutSeconds();
+  // The view reads what the library asks; the status is what the system
+  // wrote back.
   fields.scsiStatus = request[kOffScsiStatus];
-  fields.data = request.subspan(dataOffset, transfer);
-  fields.sense = request.subspan(senseOffset, senseLength);
+  fields.data = view.data();
+  fields.sense = view.sense();
   return fields;
 }
 

@@ -17,7 +17,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "sim/transcript.h"
+#include "sim/host/transcript.h"
 
 namespace kx7::record {
 

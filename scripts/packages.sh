@@ -10,11 +10,12 @@ KX7FW_DEMO_PACKAGES="cmake make g++ nlohmann-json3-dev libcli11-dev"
 # the formatter lays down; the Linux backend (libudev), its umockdev testbed
 # and the loop-device tests (mkfs.ext2); kx7fw.dll's cross compilers,
 # GoogleTest's sources for them and Wine; the fuzz targets (clang with
-# libFuzzer) and the benchmarks' library.
+# libFuzzer) and the benchmarks' library; clang-format-14 checks the layout
+# of the sources.
 KX7FW_SUITE_PACKAGES="$KX7FW_DEMO_PACKAGES pkg-config libgtest-dev libgmock-dev googletest
   dosfstools mtools libudev-dev umockdev libumockdev-dev e2fsprogs
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64
-  clang libclang-rt-14-dev libbenchmark-dev"
+  clang libclang-rt-14-dev libbenchmark-dev clang-format-14"
 
 # 32-bit Wine runs the 32-bit DLL's tests. It comes from the i386 archive,
 # whose index can be out of step with the rest for a while, so it is

@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "sim/backends.h"
-#include "sim/text.h"
+#include "sim/backend/backends.h"
+#include "sim/host/text.h"
 
 namespace kx7::sim {
 
@@ -37,12 +37,12 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
 }  // namespace
 
 World::World()
-    : volumes_(std::make_unique<SimVolumeIo>(*this)),
-      devices_(std::make_unique<SimDeviceEnumeration>(*this)),
-      hid_(std::make_unique<SimHid>(*this)),
-      registryApi_(std::make_unique<SimRegistry>(*this)),
-      fileSystem_(std::make_unique<SimFileSystem>(*this)),
-      host_(std::make_unique<SimHostServices>(*this)) {
+    : volumes_(std::make_unique<SimVolumeIo>(port(), handles_)),
+      devices_(std::make_unique<SimDeviceEnumeration>(port())),
+      hid_(std::make_unique<SimHid>(port(), handles_)),
+      registryApi_(std::make_unique<SimRegistry>(port())),
+      fileSystem_(std::make_unique<SimFileSystem>(port())),
+      host_(std::make_unique<SimHostServices>(port())) {
   addHostDrive('C', platform::DriveType::Fixed, "NTFS");
   files_.addDirectory("C:\\");
   otherDevices_ = {
@@ -132,7 +132,7 @@ void World::set64Bit(bool is64Bit) {
 }
 
 std::size_t World::openRegistryKeyCount() const {
-  return static_cast<const SimRegistry&>(*registryApi_).openKeyCount();
+  return registryApi_->openKeyCount();
 }
 
 void World::addHostDrive(char letter, platform::DriveType type, std::string fileSystem) {
@@ -171,8 +171,8 @@ int World::playerAtLetter(char letter) const {
 Player& World::addPlayer(PlayerConfig config) {
   const PlayerMode initial = config.initialMode;
   players_.push_back(std::make_unique<Player>(std::move(config)));
-  epochs_.push_back(0);
-  setMode(players_.size() - 1, initial);
+  players_.back()->enter(initial);
+  playerChanged(players_.size() - 1);
   return *players_.back();
 }
 
@@ -183,29 +183,24 @@ std::string World::recoveryHidPath(std::size_t index) const {
   return text;
 }
 
-void World::setMode(std::size_t index, PlayerMode mode) {
+void World::playerChanged(std::size_t index) {
   Player& p = *players_[index];
-  p.mode = mode;
-  ++p.generation;
-  switch (mode) {
+  switch (p.mode) {
     case PlayerMode::Normal:
       p.letter = p.config.letter;
-      p.readPartitionTable();
       break;
     case PlayerMode::Updater:
       p.letter = p.config.updaterLetter ? p.config.updaterLetter : p.config.letter;
-      p.readPartitionTable();
       break;
     default:
       p.letter = 0;
       break;
   }
-  if (mode == PlayerMode::RomRecovery) p.resetHidDownload();
   leaveMountedTraces(index);
   transcript_.add(Event{.kind = EventKind::Player,
                         .time = clock_.now(),
                         .target = p.config.serial,
-                        .name = ToString(mode)});
+                        .name = ToString(p.mode)});
 }
 
 void World::leaveMountedTraces(std::size_t index) {
@@ -230,61 +225,32 @@ void World::leaveMountedTraces(std::size_t index) {
                      platform::RegistryType::Binary, Bytes(Utf16Le(devicePath)));
 }
 
-void World::applyEffect(std::size_t index, PlayerEffect effect) {
-  if (effect == PlayerEffect::None) return;
-  Player& p = *players_[index];
-  const std::uint64_t epoch = ++epochs_[index];
-  switch (effect) {
-    case PlayerEffect::None:
-      return;
-    case PlayerEffect::LeaveForRecovery:
-      setMode(index, PlayerMode::Restarting);
-      schedule(clock_.now() + p.config.recoveryEntryDelayMs, [this, index, epoch] {
-        if (epochs_[index] == epoch) setMode(index, PlayerMode::RomRecovery);
-      });
-      return;
-    case PlayerEffect::Reboot:
-      setMode(index, PlayerMode::Restarting);
-      schedule(clock_.now() + p.config.rebootDelayMs, [this, index, epoch] {
-        if (epochs_[index] != epoch) return;
-        setMode(index, players_[index]->hasBootableFirmware() ? PlayerMode::Normal
-                                                              : PlayerMode::RomRecovery);
-      });
-      return;
-  }
-}
-
-void World::onDownloadComplete(std::size_t index) {
-  // The ROM starts the updater it was given; the HID device goes away and the
-  // updater's mass-storage device comes up a little later.
-  const std::uint64_t epoch = ++epochs_[index];
-  setMode(index, PlayerMode::Restarting);
-  schedule(clock_.now() + players_[index]->config.updaterStartDelayMs, [this, index, epoch] {
-    if (epochs_[index] == epoch) setMode(index, PlayerMode::Updater);
+void World::playerLeaves(std::size_t index, Leaving why) {
+  const std::optional<Arrival> arrival = players_[index]->leave(why);
+  playerChanged(index);
+  if (!arrival) return;
+  schedule(clock_.now() + arrival->delayMs, [this, index, arrival = *arrival] {
+    if (players_[index]->arrive(arrival)) playerChanged(index);
   });
 }
 
 void World::unplug(std::size_t index, std::uint64_t atMs) {
-  schedule(atMs, [this, index] {
-    ++epochs_[index];
-    setMode(index, PlayerMode::Unplugged);
-  });
+  schedule(atMs, [this, index] { playerLeaves(index, Leaving::Unplugged); });
   runDue();
 }
 
 void World::plugIn(std::size_t index, std::uint64_t atMs) {
   schedule(atMs, [this, index] {
-    ++epochs_[index];
-    setMode(index,
-            players_[index]->hasBootableFirmware() ? PlayerMode::Normal : PlayerMode::RomRecovery);
+    players_[index]->plugIn();
+    playerChanged(index);
   });
   runDue();
 }
 
 void World::plugInForRecovery(std::size_t index, std::uint64_t atMs) {
   schedule(atMs, [this, index] {
-    ++epochs_[index];
-    setMode(index, PlayerMode::RomRecovery);
+    players_[index]->plugIn(true);
+    playerChanged(index);
   });
   runDue();
 }
@@ -339,27 +305,19 @@ void World::stall(std::uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-// --- Handles ---------------------------------------------------------------------
+// --- What the backends reach -----------------------------------------------------
 
-platform::Handle World::newHandle(Target target) {
-  const std::uintptr_t value = nextHandle_;
-  nextHandle_ += 4;
-  handles_.emplace(value, std::move(target));
-  return platform::Handle::fromValue(value);
+void World::record(Event event) {
+  event.time = clock_.now();
+  transcript_.add(std::move(event));
 }
 
-World::Target* World::target(platform::Handle handle) {
-  const auto it = handles_.find(handle.value());
-  return it == handles_.end() ? nullptr : &it->second;
+const HostDrive* World::hostDrive(char letter) const {
+  const auto it = hostDrives_.find(letter);
+  return it == hostDrives_.end() ? nullptr : &it->second;
 }
 
-Player* World::livePlayer(const Target& target) {
-  if (target.player < 0) return nullptr;
-  Player& p = *players_[static_cast<std::size_t>(target.player)];
-  return p.generation == target.generation ? &p : nullptr;
-}
-
-std::vector<World::HidEntry> World::hidInterfaceList() const {
+std::vector<HidEntry> World::hidInterfaces() const {
   std::vector<HidEntry> list;
   for (const std::string& path : otherHid_) list.push_back({path, -1});
   for (std::size_t i = 0; i < players_.size(); ++i)
@@ -368,7 +326,7 @@ std::vector<World::HidEntry> World::hidInterfaceList() const {
   return list;
 }
 
-std::vector<std::pair<std::string, std::string>> World::deviceList() const {
+std::vector<std::pair<std::string, std::string>> World::presentDevices() const {
   std::vector<std::pair<std::string, std::string>> list = otherDevices_;
   for (const auto& p : players_) {
     switch (p->mode) {
@@ -407,14 +365,11 @@ bool World::exportDataVolume(std::size_t index, const std::string& path) const {
 }
 
 std::vector<std::uint32_t> World::runningCookies() const {
-  std::vector<std::uint32_t> cookies;
-  for (const auto& [cookie, object] : runningObjects_) cookies.push_back(cookie);
-  return cookies;
+  return host_->runningCookies();
 }
 
 platform::ComUnknown* World::runningObject(std::uint32_t cookie) const {
-  const auto it = runningObjects_.find(cookie);
-  return it == runningObjects_.end() ? nullptr : it->second;
+  return host_->runningObject(cookie);
 }
 
 }  // namespace kx7::sim

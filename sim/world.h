@@ -10,15 +10,22 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "sim/clock.h"
-#include "sim/faults.h"
-#include "sim/file_store.h"
-#include "sim/player.h"
-#include "sim/registry_store.h"
-#include "sim/transcript.h"
+#include "sim/backend/handle_table.h"
+#include "sim/backend/world_port.h"
+#include "sim/host/clock.h"
+#include "sim/host/faults.h"
+#include "sim/host/file_store.h"
+#include "sim/host/registry_store.h"
+#include "sim/host/transcript.h"
+#include "sim/player/player.h"
 
 namespace kx7::sim {
 
+class SimVolumeIo;
+class SimDeviceEnumeration;
+class SimHid;
+class SimRegistry;
+class SimFileSystem;
 class SimHostServices;
 
 // Windows versions the host can run, with what each reports of itself. From
@@ -35,10 +42,11 @@ enum class OsPreset {
 };
 
 // A simulated Windows host with its players. It implements every platform
-// interface in memory; the library cannot tell it from the real thing. All
-// time is virtual: sleeps move the clock and the players' pending state
-// changes happen when the clock passes them.
-class World {
+// interface in memory (sim/backend/, through the WorldPort it offers them);
+// the library cannot tell it from the real thing. All time is virtual:
+// sleeps move the clock and the players' arrivals happen when the clock
+// passes them.
+class World final : private WorldPort {
  public:
   World();
   ~World();
@@ -51,28 +59,28 @@ class World {
   // Every call through the platform interfaces holds this, so that threads
   // of a host application may call the library at once (the library's own
   // guard decides which of them proceed).
-  std::unique_lock<std::recursive_mutex> lock() const {
+  std::unique_lock<std::recursive_mutex> lock() const override {
     return std::unique_lock<std::recursive_mutex>(mutex_);
   }
 
   VirtualClock& clock() { return clock_; }
   Transcript& transcript() { return transcript_; }
-  Faults& faults() { return faults_; }
-  RegistryStore& registry() { return registry_; }
-  FileStore& files() { return files_; }
+  Faults& faults() override { return faults_; }
+  RegistryStore& registry() override { return registry_; }
+  FileStore& files() override { return files_; }
 
   // --- The host -----------------------------------------------------------
   // Sets the version numbers, the product name and the registry keys that
   // version has. Players attached later leave that version's traces.
   void setOs(OsPreset os);
   OsPreset os() const { return os_; }
-  platform::OsVersion osVersion() const { return osVersion_; }
+  platform::OsVersion osVersion() const override { return osVersion_; }
   void setOsVersion(platform::OsVersion version) { osVersion_ = version; }
   // A 64-bit Windows: it has the NtVdm64 hotfix key. Kept across setOs.
   void set64Bit(bool is64Bit);
   // The host process's executable (GetModuleFileNameA).
   void setModulePath(std::string path) { modulePath_ = std::move(path); }
-  const std::string& modulePath() const { return modulePath_; }
+  const std::string& modulePath() const override { return modulePath_; }
   // A drive of the host's own (fixed disk, CD-ROM, card reader ...). A
   // removable one answers INQUIRY as some other vendor's device.
   void addHostDrive(char letter, platform::DriveType type, std::string fileSystem = "NTFS");
@@ -82,15 +90,15 @@ class World {
   // Another device in the host's device list.
   void addOtherDevice(std::string className, std::string instanceId);
   // The logical-drive mask as GetLogicalDrives reports it.
-  std::uint32_t logicalDriveMask() const;
+  std::uint32_t logicalDriveMask() const override;
   // Registry keys the library holds open.
   std::size_t openRegistryKeyCount() const;
 
   // --- Players ------------------------------------------------------------
   // Attaches a player now, in its configured initial mode.
   Player& addPlayer(PlayerConfig config = {});
-  Player& player(std::size_t index = 0) { return *players_.at(index); }
-  std::size_t playerCount() const { return players_.size(); }
+  Player& player(std::size_t index = 0) override { return *players_.at(index); }
+  std::size_t playerCount() const override { return players_.size(); }
   // Pulls the player out / plugs it back in at a virtual time (now or later).
   // Plugged in, it starts its firmware if the firmware drives hold one, else
   // its ROM's recovery mode.
@@ -117,7 +125,7 @@ class World {
 
   // --- Time ---------------------------------------------------------------
   // What Clock::sleep does: the clock moves on and due changes happen.
-  void sleep(std::uint32_t milliseconds);
+  void sleep(std::uint32_t milliseconds) override;
   // Sleeps also take their time on the real clock, for a person watching an
   // update; the virtual clock moves as before.
   void setRealTime(bool realTime) { realTime_ = realTime; }
@@ -128,56 +136,30 @@ class World {
   void setStallHandler(std::function<void(std::uint32_t ms)> handler) {
     stallHandler_ = std::move(handler);
   }
-  void stall(std::uint32_t milliseconds);
+  void stall(std::uint32_t milliseconds) override;
 
  private:
-  friend class SimVolumeIo;
-  friend class SimDeviceEnumeration;
-  friend class SimHid;
-  friend class SimRegistry;
-  friend class SimFileSystem;
-  friend class SimHostServices;
-
-  enum class TargetKind { PlayerVolume, PlayerDisk, HidDevice, HostVolume, HostDisk, OtherHid };
-  struct Target {
-    TargetKind kind;
-    std::string path;
-    int player = -1;
-    std::uint32_t generation = 0;
-    char letter = 0;
-    bool locked = false;
-  };
-  struct HostDrive {
-    platform::DriveType type;
-    std::string fileSystem;
-  };
   struct Scheduled {
     std::uint64_t at;
     std::uint64_t order;
     std::function<void()> action;
   };
-  struct HidEntry {
-    std::string path;
-    int player;  // -1: not a player
-  };
 
-  // Player state changes, with their traces in the device list, the
-  // registry and the transcript.
-  void setMode(std::size_t index, PlayerMode mode);
-  void applyEffect(std::size_t index, PlayerEffect effect);
-  void onDownloadComplete(std::size_t index);
+  // WorldPort: what the backends reach.
+  WorldPort& port() { return *this; }
+  void record(Event event) override;
+  const HostDrive* hostDrive(char letter) const override;
+  std::vector<HidEntry> hidInterfaces() const override;
+  std::vector<std::pair<std::string, std::string>> presentDevices() const override;
+  int playerAtLetter(char letter) const override;
+  void playerLeaves(std::size_t index, Leaving why) override;
+
+  // The host's side of a player's mode change: where it is mounted, the
+  // registry traces its volume leaves, the transcript.
+  void playerChanged(std::size_t index);
   void leaveMountedTraces(std::size_t index);
   void runDue();
   std::optional<std::uint64_t> nextDueTime() const;
-
-  // Handles.
-  platform::Handle newHandle(Target target);
-  Target* target(platform::Handle handle);
-  // The target's player if the handle still reaches it.
-  Player* livePlayer(const Target& target);
-  int playerAtLetter(char letter) const;
-  std::vector<HidEntry> hidInterfaceList() const;
-  std::vector<std::pair<std::string, std::string>> deviceList() const;
 
   mutable std::recursive_mutex mutex_;
   VirtualClock clock_;
@@ -193,23 +175,18 @@ class World {
   std::vector<std::string> otherHid_;
   std::vector<std::pair<std::string, std::string>> otherDevices_;
   std::vector<std::unique_ptr<Player>> players_;
-  std::vector<std::uint64_t> epochs_;  // per player; stale scheduled changes are dropped
 
-  std::map<std::uintptr_t, Target> handles_;
-  std::uintptr_t nextHandle_ = 0x100;
-  std::uint32_t hidReportsWritten_ = 0;
-  std::map<std::uint32_t, platform::ComUnknown*> runningObjects_;
-  std::uint32_t nextCookie_ = 0x1001;
+  HandleTable handles_;
   std::vector<Scheduled> scheduled_;
   std::uint64_t scheduleOrder_ = 0;
   bool realTime_ = false;
   std::function<void(std::uint32_t)> stallHandler_;
 
-  std::unique_ptr<platform::VolumeIo> volumes_;
-  std::unique_ptr<platform::DeviceEnumeration> devices_;
-  std::unique_ptr<platform::HidTransport> hid_;
-  std::unique_ptr<platform::Registry> registryApi_;
-  std::unique_ptr<platform::FileSystem> fileSystem_;
+  std::unique_ptr<SimVolumeIo> volumes_;
+  std::unique_ptr<SimDeviceEnumeration> devices_;
+  std::unique_ptr<SimHid> hid_;
+  std::unique_ptr<SimRegistry> registryApi_;
+  std::unique_ptr<SimFileSystem> fileSystem_;
   std::unique_ptr<SimHostServices> host_;
 };
 

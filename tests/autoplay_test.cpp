@@ -6,7 +6,7 @@
 
 #include "host/autoplay_reject.h"
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 #include "support/host_players.h"
 #include "support/sim_fixture.h"
 

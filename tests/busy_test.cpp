@@ -6,7 +6,7 @@
 #include <string>
 
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 #include "support/sim_fixture.h"
 
 namespace kx7::test {

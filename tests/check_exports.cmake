@@ -1,14 +1,13 @@
 # Lists the dynamic symbols a shared library defines and fails unless they are
 # exactly the twelve exports, plus - with -DALSO=kx7sim_ - functions of that
 # prefix.
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/Kx7fwExports.cmake)
 execute_process(COMMAND nm -D --defined-only ${LIBRARY}
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIBRARY}")
 endif()
-set(expected MSCDeviceList DeviceSerialNum GetDeviceInfo GetLocalVersion NeedRecovery
-             Detect_HID DoNormalUpdate DoRecoveryUpdate GetFWLibraryVersion GetAPIVersion
-             ChangeUSBMode ResetChipset)
+set(expected ${KX7FW_EXPORTS})
 string(REPLACE "\n" ";" lines "${symbols}")
 set(found "")
 foreach(line IN LISTS lines)

@@ -164,8 +164,7 @@ TEST(CliSignal, AReaderThatGoesAwayDoesNotEndTheTool) {
 TEST(CliSignal, ARecoveryHoldsThemUntilTheFilesAreBack) {
   std::ifstream songs(std::string(KX7FW_SCENARIO_DIR) + "/songs-on-the-player.json");
   nlohmann::json world = nlohmann::json::parse(songs);
-  world["faults"] = nlohmann::json::array(
-      {{{"fault", "stall"}, {"opcode", "0xC1"}, {"operation", "0x2F"}, {"ms", 60000}}});
+  world["faults"] = nlohmann::json::array({{{"fault", "stall"}, {"cdb", "c1 2f"}, {"ms", 60000}}});
   const std::string scenario =
       ::testing::TempDir() + "kx7fw-signal-songs-" + std::to_string(getpid()) + ".json";
   std::ofstream(scenario) << world.dump();

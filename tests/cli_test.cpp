@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 #include "support/fat_oracle.h"
 
 namespace kx7::test {

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "kx7fw/kx7fw.h"
-#include "sim/sb_file.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/sb_file.h"
 #include "support/sim_fixture.h"
 
 namespace kx7::test {

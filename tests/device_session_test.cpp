@@ -75,7 +75,7 @@ void ExpectClosed(const DeviceSession& s) {
   EXPECT_TRUE(s.VolumeHandle.isNull());
   EXPECT_FALSE(s.VolumeLocked);
   EXPECT_EQ(s.Kind, 0);
-  EXPECT_EQ(s.ProtocolVersion, 0);
+  EXPECT_EQ(static_cast<int>(s.ProtocolVersion), 0);
   EXPECT_EQ(s.DriveLetter, 0);
   EXPECT_EQ(s.SectorCount, 0u);
   EXPECT_EQ(s.SectorSize, 0);
@@ -126,7 +126,7 @@ TEST_F(DeviceSessionTest, OpenAsksInOrderAndFillsTheSession) {
   EXPECT_TRUE(session.VolumeHandle.isOpen());
   EXPECT_FALSE(session.VolumeLocked);
   EXPECT_EQ(session.Kind, DeviceKindPlayer);
-  EXPECT_EQ(session.ProtocolVersion, 3);
+  EXPECT_EQ(static_cast<int>(session.ProtocolVersion), 3);
   EXPECT_EQ(session.DriveLetter, 'E');
   EXPECT_EQ(session.ChipMajorRevId, 0x1234);
   EXPECT_EQ(session.RomRevId, 0xA1B2);
@@ -214,7 +214,7 @@ TEST_P(SessionProtocol, DecidesTheKind) {
   config.protocolVersion = GetParam().protocol;
   AddPlayer(config);
   ASSERT_TRUE(session.OpenByDriveLetter('E'));
-  EXPECT_EQ(session.ProtocolVersion, GetParam().protocol);
+  EXPECT_EQ(static_cast<int>(session.ProtocolVersion), GetParam().protocol);
   EXPECT_EQ(session.Kind, GetParam().kind);
 }
 
@@ -410,7 +410,7 @@ TEST_F(DeviceSessionTest, PhysicalDriveScanStopsAtTheUpdaterAndKeepsTheTable) {
   ASSERT_TRUE(session.OpenUpdaterByPhysicalDrive());
   EXPECT_EQ(session.Kind, DeviceKindUpdater);
   EXPECT_TRUE(session.VolumeHandle.isOpen());
-  EXPECT_EQ(session.ProtocolVersion, 0);
+  EXPECT_EQ(static_cast<int>(session.ProtocolVersion), 0);
   // The table of the drive opened before is still there.
   ASSERT_EQ(session.Drives.size(), 8u);
   EXPECT_EQ(session.Drives.FindByTag(0x50)->Version, (VersionTriple{2, 3, 14}));
@@ -609,7 +609,7 @@ TEST_F(DeviceSessionTest, ResetWithProtocol4SendsTheCommandAndDropsTheHandle) {
   // Nothing else was reset: the device went away under the handle.
   EXPECT_EQ(session.Kind, DeviceKindPlayer);
   EXPECT_EQ(session.DriveLetter, 'E');
-  EXPECT_EQ(session.ProtocolVersion, 4);
+  EXPECT_EQ(static_cast<int>(session.ProtocolVersion), 4);
   EXPECT_EQ(Transcript(),
             (std::vector<std::string>{ScsiLine("c1 42 00 00 00 00 00 00 00 00 00 00 00 00 00 00"),
                                       "player restarting"}));

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "device/device_session.h"
-#include "device/drive_image.h"
 #include "firmware/image_table.h"
-#include "sim/sb_file.h"
+#include "media/drive_image.h"
+#include "sim/scenario/sb_file.h"
 #include "sim/world.h"
 #include "support/sim_fixture.h"
 

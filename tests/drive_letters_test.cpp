@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/drive_letters.h"
-#include "sim/text.h"
+#include "sim/host/text.h"
 #include "support/host_players.h"
 #include "support/sim_fixture.h"
 
@@ -310,25 +310,28 @@ TEST_F(DriveLettersTest, ClassifiesTheHostOs) {
   struct Case {
     OsPreset os;
     bool is64Bit;
-    int code;
+    HostOs code;
   };
-  for (const Case& c : std::vector<Case>{{OsPreset::Windows2000, false, 2},
-                                         {OsPreset::WindowsXP, false, 3},
-                                         {OsPreset::Server2003, false, 4},
-                                         {OsPreset::Vista, false, 7},
-                                         {OsPreset::Vista, true, 8},
-                                         {OsPreset::Windows7, true, 10},
-                                         {OsPreset::Windows81, true, 10},
-                                         {OsPreset::Windows10, false, 10},
-                                         {OsPreset::Windows11, true, 10}}) {
+  for (const Case& c : std::vector<Case>{{OsPreset::Windows2000, false, HostOs::Windows2000},
+                                         {OsPreset::WindowsXP, false, HostOs::WindowsXp},
+                                         {OsPreset::Server2003, false, HostOs::Server2003},
+                                         {OsPreset::Vista, false, HostOs::Vista},
+                                         {OsPreset::Vista, true, HostOs::Vista64},
+                                         {OsPreset::Windows7, true, HostOs::Later},
+                                         {OsPreset::Windows81, true, HostOs::Later},
+                                         {OsPreset::Windows10, false, HostOs::Later},
+                                         {OsPreset::Windows11, true, HostOs::Later}}) {
     sim::World host;
     host.setOs(c.os);
     host.set64Bit(c.is64Bit);
     EXPECT_EQ(ClassifyHostOs(host.services()), c.code) << static_cast<int>(c.os) << c.is64Bit;
     EXPECT_EQ(host.openRegistryKeyCount(), 0u);
   }
-  for (const auto& [version, code] : std::vector<std::pair<platform::OsVersion, int>>{
-           {{5, 7}, 4}, {{4, 0}, 10}, {{6, 3}, 10}, {{10, 0}, 10}}) {
+  for (const auto& [version, code] :
+       std::vector<std::pair<platform::OsVersion, HostOs>>{{{5, 7}, HostOs::Server2003},
+                                                           {{4, 0}, HostOs::Later},
+                                                           {{6, 3}, HostOs::Later},
+                                                           {{10, 0}, HostOs::Later}}) {
     world.setOsVersion(version);
     EXPECT_EQ(ClassifyHostOs(world.services()), code) << version.major << "." << version.minor;
   }

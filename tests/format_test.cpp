@@ -9,9 +9,9 @@
 #include <filesystem>
 
 #include "device/device_session.h"
-#include "firmware/data_drive_format.h"
-#include "firmware/raw_sectors.h"
-#include "sim/sb_file.h"
+#include "media/data_drive_format.h"
+#include "media/raw_sectors.h"
+#include "sim/scenario/sb_file.h"
 #include "support/fat_oracle.h"
 #include "support/host_players.h"
 #include "support/sim_fixture.h"

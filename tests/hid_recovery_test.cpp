@@ -12,8 +12,8 @@
 #include "device/device_session.h"
 #include "firmware/hid_recovery.h"
 #include "firmware/image_table.h"
-#include "sim/sb_file.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/sb_file.h"
 #include "sim/world.h"
 #include "support/sim_fixture.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 #include "support/sim_fixture.h"
 
 namespace kx7::test {

@@ -8,8 +8,8 @@
 #include <iterator>
 
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario.h"
-#include "sim/scenario_file.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/scenario_file.h"
 #include "support/sim_fixture.h"
 
 namespace kx7::test {

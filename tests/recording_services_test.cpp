@@ -9,7 +9,7 @@
 #include "api/library.h"
 #include "record/pass_through_fields.h"
 #include "record/recording_services.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 #include "sim/world.h"
 
 namespace kx7::test {

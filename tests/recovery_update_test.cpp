@@ -12,8 +12,8 @@
 
 #include "firmware/sdisk.h"
 #include "kx7fw/kx7fw.h"
-#include "sim/sb_file.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/sb_file.h"
 #include "support/fat_oracle.h"
 #include "support/host_players.h"
 #include "support/sim_fixture.h"

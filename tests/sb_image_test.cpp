@@ -10,7 +10,7 @@
 
 #include "firmware/fw_component.h"
 #include "firmware/image_table.h"
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 #include "sim/world.h"
 
 namespace kx7 {

@@ -8,7 +8,7 @@
 #include <set>
 
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario_file.h"
+#include "sim/scenario/scenario_file.h"
 #include "support/sim_fixture.h"
 
 namespace kx7::test {
@@ -102,6 +102,19 @@ const BrokenFile kBrokenFiles[] = {
      ": /faults/0/player: ", "1 is out of range 0..0"},
     {R"({"players": [)" PLAYER R"(], "faults": [{"fault": "plug-in", "player": "B", "atMs": 0}]})",
      ": /faults/0/player: ", "no player has the serial \"B\""},
+    // The forms the fault matrix writes its rows in.
+    {R"({"faults": [{"fault": "scsi-not-delivered", "cdb": "c1 23", "opcode": "0xC1"}]})",
+     ": /faults/0/cdb: ", "give \"cdb\" or \"opcode\", not both"},
+    {R"({"faults": [{"fault": "scsi-short-answer", "cdb": "", "keep": 1}]})",
+     ": /faults/0/cdb: ", "a CDB start of 1 to 16 bytes"},
+    {R"({"faults": [{"fault": "scsi-altered-answer", "cdb": "12", "offset": 0, "bytes": ""}]})",
+     ": /faults/0/bytes: ", "no bytes"},
+    {R"({"faults": [{"fault": "fail-hid-enumeration", "from": 5, "to": 2}]})",
+     ": /faults/0/to: ", "2 is out of range 5..4096"},
+    {R"({"faults": [{"fault": "fail-hid-enumeration", "index": 1, "from": 0, "to": 2}]})",
+     ": /faults/0/index: ", "give \"index\" or \"from\" and \"to\", not both"},
+    {R"({"faults": [{"fault": "truncate-file", "path": "C:\\x", "size": 1, "fromOpen": 0}]})",
+     ": /faults/0/fromOpen: ", "0 is out of range 1..4294967295"},
 };
 
 TEST(ScenarioFileTest, RefusesBrokenFilesWithPlaceAndReason) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 #include "support/sim_fixture.h"
 
 namespace kx7::test {

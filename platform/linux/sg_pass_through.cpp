@@ -5,26 +5,13 @@
 #include <cerrno>
 #include <limits>
 
-#include "util/byte_order.h"
+#include "platform/pass_through_request.h"
 
 namespace kx7::linux_backend {
 
-namespace {
+using namespace platform::pass_through;
 
-// SCSI_PASS_THROUGH, as Windows lays it out.
-constexpr std::size_t kHeaderLength = 44;
-constexpr std::size_t kOffScsiStatus = 2;
-constexpr std::size_t kOffCdbLength = 6;
-constexpr std::size_t kOffSenseLength = 7;
-constexpr std::size_t kOffDataIn = 8;
-constexpr std::size_t kOffTransferLength = 12;
-constexpr std::size_t kOffTimeout = 16;
-constexpr std::size_t kOffDataOffset = 20;
-constexpr std::size_t kOffSenseOffset = 24;
-constexpr std::size_t kOffCdb = 28;
-constexpr std::uint8_t kMaxCdbLength = 16;
-constexpr std::uint8_t kScsiIoctlDataIn = 1;
-constexpr std::uint8_t kScsiIoctlDataOut = 0;
+namespace {
 
 // The driver byte's error codes; DRIVER_SENSE (0x08) only says sense data
 // came with the status.
@@ -33,34 +20,29 @@ constexpr unsigned kDriverErrorMask = 0x07;
 }  // namespace
 
 bool PrepareSgIo(std::span<std::uint8_t> request, sg_io_hdr_t& io) {
-  if (request.size() < kHeaderLength || GetLe16(&request[0]) != kHeaderLength) return false;
-  const std::uint8_t cdbLength = request[kOffCdbLength];
-  const std::uint8_t senseLength = request[kOffSenseLength];
-  const std::uint8_t dataIn = request[kOffDataIn];
-  const std::uint32_t transferLength = GetLe32(&request[kOffTransferLength]);
-  const std::uint32_t timeoutSeconds = GetLe32(&request[kOffTimeout]);
-  const std::uint32_t dataOffset = GetLe32(&request[kOffDataOffset]);
-  const std::uint32_t senseOffset = GetLe32(&request[kOffSenseOffset]);
-  if (cdbLength == 0 || cdbLength > kMaxCdbLength) return false;
-  if (dataIn != kScsiIoctlDataIn && dataIn != kScsiIoctlDataOut) return false;
-  if (transferLength > 0 && std::uint64_t{dataOffset} + transferLength > request.size())
-    return false;
-  if (senseLength > 0 &&
-      (senseOffset < kHeaderLength || std::uint64_t{senseOffset} + senseLength > request.size()))
-    return false;
+  const RequestView view(request);
+  if (!view.headerComplete()) return false;
+  const std::uint8_t cdbLength = view.cdbLength();
+  const std::uint8_t senseLength = view.senseLength();
+  const std::uint8_t dataIn = view.dataIn();
+  const std::uint32_t transferLength = view.transferLength();
+  if (cdbLength == 0 || cdbLength > kCdbCapacity) return false;
+  if (dataIn != kDataIn && dataIn != kDataOut) return false;
+  if (transferLength > 0 && !view.dataInside()) return false;
+  if (senseLength > 0 && !view.senseInside()) return false;
 
   io = {};
   io.interface_id = 'S';
   io.cmd_len = cdbLength;
-  io.cmdp = &request[kOffCdb];
+  io.cmdp = view.cdb().data();
   io.mx_sb_len = senseLength;
-  io.sbp = senseLength > 0 ? &request[senseOffset] : nullptr;
+  io.sbp = senseLength > 0 ? view.sense().data() : nullptr;
   io.dxfer_len = transferLength;
-  io.dxferp = transferLength > 0 ? &request[dataOffset] : nullptr;
-  io.dxfer_direction = transferLength == 0          ? SG_DXFER_NONE
-                       : dataIn == kScsiIoctlDataIn ? SG_DXFER_FROM_DEV
-                                                    : SG_DXFER_TO_DEV;
-  const std::uint64_t timeoutMs = std::uint64_t{timeoutSeconds} * 1000;
+  io.dxferp = transferLength > 0 ? view.data().data() : nullptr;
+  io.dxfer_direction = transferLength == 0 ? SG_DXFER_NONE
+                       : dataIn == kDataIn ? SG_DXFER_FROM_DEV
+                                           : SG_DXFER_TO_DEV;
+  const std::uint64_t timeoutMs = std::uint64_t{view.timeoutSeconds()} * 1000;
   io.timeout = static_cast<unsigned>(
       std::min<std::uint64_t>(timeoutMs, std::numeric_limits<unsigned>::max()));
   return true;
@@ -85,7 +67,7 @@ bool SendPassThrough(int fd, std::span<std::uint8_t> request, int& error) {
     error = EIO;
     return false;
   }
-  request[kOffScsiStatus] = io.status;
+  RequestView(request).setScsiStatus(io.status);
   error = 0;
   return true;
 }

@@ -9,11 +9,12 @@ namespace kx7::platform::win32 {
 
 namespace {
 
-constexpr std::size_t kLengthField = 0;
-constexpr std::size_t kScsiStatusField = 2;
-constexpr std::size_t kSenseInfoLengthField = 7;
-constexpr std::size_t kDataInField = 8;
-constexpr std::uint8_t kScsiIoctlDataIn = 1;
+// Length .. DataIn: the same places in both word sizes.
+constexpr std::size_t kLengthField = pass_through::kOffLength;
+constexpr std::size_t kScsiStatusField = pass_through::kOffScsiStatus;
+constexpr std::size_t kSenseInfoLengthField = pass_through::kOffSenseInfoLength;
+constexpr std::size_t kDataInField = pass_through::kOffDataIn;
+constexpr std::uint8_t kScsiIoctlDataIn = pass_through::kDataIn;
 
 // The library request's areas, as its 32-bit header names them.
 struct Areas {
@@ -24,16 +25,15 @@ struct Areas {
 };
 
 bool ReadAreas(std::span<const std::uint8_t> request, Areas& areas) {
-  const PassThroughLayout& l = kPassThrough32;
-  if (request.size() < l.size || GetLe16(&request[kLengthField]) != l.size) return false;
-  areas.senseOffset = GetLe32(&request[l.senseInfoOffset]);
-  areas.senseLength = request[kSenseInfoLengthField];
-  areas.dataOffset = GetLe32(&request[l.dataBufferOffset]);
-  areas.dataLength = GetLe32(&request[l.dataTransferLength]);
-  return areas.senseOffset >= l.size && areas.senseOffset <= request.size() &&
-         areas.senseLength <= request.size() - areas.senseOffset && areas.dataOffset >= l.size &&
-         areas.dataOffset <= request.size() &&
-         areas.dataLength <= request.size() - areas.dataOffset;
+  const pass_through::ConstRequestView view(request);
+  if (!view.headerComplete()) return false;
+  areas.senseOffset = view.senseOffset();
+  areas.senseLength = view.senseLength();
+  areas.dataOffset = view.dataOffset();
+  areas.dataLength = view.transferLength();
+  // Both areas are checked whatever their lengths: the re-laid request
+  // copies from both.
+  return view.senseInside() && areas.dataOffset >= kPassThrough32.size && view.dataInside();
 }
 
 // Native areas: sense right after the header, data on the next boundary.

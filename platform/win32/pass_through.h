@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/pass_through_request.h"
+
 namespace kx7::platform::win32 {
 
 // Where SCSI_PASS_THROUGH keeps its fields in a process of one word size.
@@ -25,12 +27,19 @@ struct PassThroughLayout {
   std::size_t senseInfoOffset;
   std::size_t cdb;
 };
-inline constexpr PassThroughLayout kPassThrough32{44, 12, 16, 20, 4, 24, 28};
+// The 32-bit one is the library's request (platform/pass_through_request.h).
+inline constexpr PassThroughLayout kPassThrough32{pass_through::kHeaderLength,
+                                                  pass_through::kOffDataTransferLength,
+                                                  pass_through::kOffTimeOutValue,
+                                                  pass_through::kOffDataBufferOffset,
+                                                  4,
+                                                  pass_through::kOffSenseInfoOffset,
+                                                  pass_through::kOffCdb};
 inline constexpr PassThroughLayout kPassThrough64{56, 12, 16, 24, 8, 32, 36};
 inline constexpr PassThroughLayout kNativePassThrough =
     sizeof(void*) == 8 ? kPassThrough64 : kPassThrough32;
 
-inline constexpr std::size_t kCdbSize = 16;
+inline constexpr std::size_t kCdbSize = pass_through::kCdbCapacity;
 // The native request puts its data area on this boundary.
 inline constexpr std::size_t kNativeDataAlignment = 8;
 

@@ -143,6 +143,12 @@ const char* OperationSetting(Operation operation) {
 }  // namespace
 
 std::string DescribeFault(const Fault& f) {
+  const sim::scenario::Json entry = ScenarioEntry(f);
+  const std::string words = FaultInWords(f);
+  return entry.is_null() ? words : words + ": " + Code(entry.dump());
+}
+
+std::string FaultInWords(const Fault& f) {
   switch (f.kind) {
     case FaultKind::None:
       return "none";
@@ -334,6 +340,11 @@ std::string FaultMatrixDocument() {
          "registry outside the AutoPlay keys, every handle opened is closed except the updater "
          "the library holds and the ones a reset took with it, no device request goes through "
          "a handle not opened by the same call, and the fault struck where it was aimed.\n\n"
+         "Each fault is given in words and as the entry a scenario file's `faults` list writes "
+         "for it ([scenarios.md](scenarios.md)); the row puts it in place through the scenario "
+         "loader, so the same entry in a scenario file does the same. A player pulled out as a "
+         "call is made has no such entry: a scenario file pulls a player out at a virtual "
+         "time.\n\n"
          "SCSI commands are named by the start of their CDB and counted from 1 among the "
          "commands that start so: `c1 23 02` #3 is the third sector write to drive 2. A "
          "CHECK CONDITION is delivered (the library does not look at the status) and moves no "

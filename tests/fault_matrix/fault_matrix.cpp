@@ -1,6 +1,8 @@
 #include "fault_matrix/fault_matrix.h"
 
-#include "sim/scenario.h"
+#include <cstdio>
+
+#include "sim/scenario/default_scenario.h"
 
 namespace kx7::matrix {
 
@@ -28,6 +30,109 @@ std::vector<int> CodesOf(Operation operation) {
       return {0, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13};
   }
   return {};
+}
+
+sim::scenario::Json ScenarioEntry(const Fault& f) {
+  using Json = sim::scenario::Json;
+  const auto scsi = [&](const char* fault) {
+    return Json{{"fault", fault}, {"cdb", f.cdb}, {"nth", f.nth}};
+  };
+  const auto refusals = [&](const char* fault, std::uint32_t after) {
+    Json entry{{"fault", fault}, {"count", f.count}};
+    if (after != 0) entry["after"] = after;
+    return entry;
+  };
+  const auto file = [&](const char* fault) { return Json{{"fault", fault}, {"path", f.path}}; };
+  const auto key = [&](const char* fault) {
+    return Json{{"fault", fault}, {"keyContains", f.path}};
+  };
+  const auto plain = [](const char* fault) { return Json{{"fault", fault}}; };
+  char tag[8];
+  std::snprintf(tag, sizeof tag, "0x%02X", f.tag);
+  switch (f.kind) {
+    case FaultKind::None:
+    case FaultKind::Gone:
+      return nullptr;
+    case FaultKind::NotDelivered:
+      return scsi("scsi-not-delivered");
+    case FaultKind::CheckCondition:
+      return scsi("scsi-check-condition");
+    case FaultKind::Altered: {
+      Json entry = scsi("scsi-altered-answer");
+      entry["offset"] = f.offset;
+      entry["bytes"] = f.bytes;
+      return entry;
+    }
+    case FaultKind::Short: {
+      Json entry = scsi("scsi-short-answer");
+      entry["keep"] = f.count;
+      return entry;
+    }
+    case FaultKind::LocksRefused:
+      return refusals("refuse-lock", f.nth - 1);
+    case FaultKind::UnlocksRefused:
+      return refusals("refuse-unlock", f.nth - 1);
+    case FaultKind::DismountsRefused:
+      return refusals("refuse-dismount", 0);
+    case FaultKind::ReadBackCorrupt:
+      return Json{{"fault", "corrupt-drive-read"}, {"tag", tag}, {"offset", f.offset}};
+    case FaultKind::RawReadCorrupt:
+      return Json{{"fault", "corrupt-data-drive-read"}, {"offset", f.offset}};
+    case FaultKind::HidEnumErrors: {
+      if (f.nth == f.count && f.except == UINT32_MAX)
+        return Json{{"fault", "fail-hid-enumeration"}, {"index", f.nth}};
+      Json entry{{"fault", "fail-hid-enumeration"}, {"from", f.nth}, {"to", f.count}};
+      if (f.except != UINT32_MAX) entry["except"] = Json::array({f.except});
+      return entry;
+    }
+    case FaultKind::HidDetail:
+      return Json{{"fault", "fail-hid-detail"}, {"index", f.nth}};
+    case FaultKind::HidSet:
+      return plain("fail-hid-interface-set");
+    case FaultKind::HidOpen:
+      return plain("fail-hid-open");
+    case FaultKind::HidCaps:
+      return plain("fail-hid-caps");
+    case FaultKind::HidCapsStatus:
+      return plain("fail-hid-caps-status");
+    case FaultKind::HidReport:
+      return Json{{"fault", "fail-hid-report"}, {"report", f.nth}};
+    case FaultKind::FileOpen: {
+      Json entry = file("fail-file-open");
+      if (f.nth > 1) entry["fromOpen"] = f.nth;
+      return entry;
+    }
+    case FaultKind::FileReadsShort: {
+      Json entry = file("shrink-file");
+      entry["size"] = f.count;
+      return entry;
+    }
+    case FaultKind::FileShrinks: {
+      Json entry = file("truncate-file");
+      entry["size"] = f.count;
+      entry["fromOpen"] = f.nth;
+      return entry;
+    }
+    case FaultKind::FileCopy:
+      return Json{{"fault", "fail-file-copy"}, {"destination", f.path}};
+    case FaultKind::RegistryOpen:
+      return key("fail-registry-open");
+    case FaultKind::RegistryCreate:
+      return key("fail-registry-create");
+    case FaultKind::RegistryWrite:
+      return key("fail-registry-write");
+    case FaultKind::RegistryQuery:
+      return Json{{"fault", "fail-registry-query"}, {"name", f.path}};
+    case FaultKind::Geometry:
+      return plain("fail-geometry");
+    case FaultKind::SetLayout:
+      return plain("fail-set-layout");
+    case FaultKind::DeleteLayout:
+      return plain("fail-delete-layout");
+    case FaultKind::DeviceList:
+      return Json{{"fault", "fail-device-list"}, {"error", kDeviceListError}};
+  }
+  return nullptr;
 }
 
 std::string FirmwareFolder() {

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/player.h"
+#include "sim/player/player.h"
+#include "sim/scenario/scenario_json.h"
 
 namespace kx7::matrix {
 
@@ -120,6 +121,14 @@ struct Row {
   Left left;
 };
 
+// The fault as a scenario file writes it - one entry of its "faults" list -
+// which is how a row puts it in place: through the scenario loader, so that
+// the matrix speaks the scenario files' language and exercises their loader.
+// Null for no fault, and for a player pulled out as a call is made, which a
+// scenario file cannot say (its unplug is at a virtual time): the row's run
+// does that itself.
+sim::scenario::Json ScenarioEntry(const Fault& fault);
+
 // Every row, grouped by operation.
 const std::vector<Row>& FaultMatrix();
 
@@ -129,6 +138,9 @@ std::vector<Row> RecoveryUpdateRows();
 
 // Codes the export may return at all.
 std::vector<int> CodesOf(Operation operation);
+
+// The error a failed device list reports (ERROR_ACCESS_DENIED).
+inline constexpr std::uint32_t kDeviceListError = 5;
 
 // The player's serial and letter in every scenario but PlayerOnY/Z.
 inline constexpr const char* kSerial = "0000KX7T4A2C19F0";

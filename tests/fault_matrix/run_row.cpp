@@ -9,8 +9,9 @@
 
 #include "api/library.h"
 #include "kx7fw/kx7fw.h"
-#include "sim/sb_file.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
+#include "sim/scenario/sb_file.h"
+#include "sim/scenario/scenario_faults.h"
 #include "sim/world.h"
 #include "support/sim_fixture.h"
 
@@ -22,7 +23,6 @@ using platform::Handle;
 using sim::EventKind;
 
 constexpr std::uint32_t kSettleMs = 20000;
-constexpr std::uint32_t kDeviceListError = 5;  // ERROR_ACCESS_DENIED
 
 std::string Joined(const std::vector<std::string>& words) {
   std::string text;
@@ -234,72 +234,11 @@ void BuildScenario(sim::World& world, Library& library, Scenario scenario, sim::
   }
 }
 
-void ApplyFault(sim::World& world, const Fault& f, std::uint32_t reportsBefore) {
-  sim::Faults& faults = world.faults();
-  switch (f.kind) {
-    case FaultKind::None:
-    case FaultKind::Gone:
-      return;
-    case FaultKind::NotDelivered:
-      return faults.failScsiMatching(test::Hex(f.cdb), f.nth);
-    case FaultKind::CheckCondition:
-      return faults.rejectScsiMatching(test::Hex(f.cdb), f.nth);
-    case FaultKind::Altered:
-      return faults.alterScsiAnswer(test::Hex(f.cdb), f.nth, f.offset, test::Hex(f.bytes));
-    case FaultKind::Short:
-      return faults.shortenScsiAnswer(test::Hex(f.cdb), f.nth, f.count);
-    case FaultKind::LocksRefused:
-      return faults.refuseLocks(f.count, f.nth - 1);
-    case FaultKind::UnlocksRefused:
-      return faults.refuseUnlocks(f.count, f.nth - 1);
-    case FaultKind::DismountsRefused:
-      return faults.refuseDismounts(f.count);
-    case FaultKind::ReadBackCorrupt:
-      return faults.corruptDriveRead(f.tag, f.offset);
-    case FaultKind::RawReadCorrupt:
-      return faults.corruptDataDriveRead(f.offset);
-    case FaultKind::HidEnumErrors:
-      for (std::uint32_t i = f.nth; i <= f.count; ++i)
-        if (i != f.except) faults.failHidEnumerationAt(i);
-      return;
-    case FaultKind::HidDetail:
-      return faults.failHidDetailAt(f.nth);
-    case FaultKind::HidSet:
-      return faults.failHidInterfaceSet();
-    case FaultKind::HidOpen:
-      return faults.failHidOpen();
-    case FaultKind::HidCaps:
-      return faults.failHidCaps();
-    case FaultKind::HidCapsStatus:
-      return faults.failHidCapsStatus();
-    case FaultKind::HidReport:
-      // The world counts reports from its start.
-      return faults.failHidReport(reportsBefore + f.nth);
-    case FaultKind::FileOpen:
-      return faults.failFileOpen(f.path, f.nth);
-    case FaultKind::FileReadsShort:
-      return faults.shrinkFile(f.path, f.count);
-    case FaultKind::FileShrinks:
-      return faults.truncateFile(f.path, f.count, f.nth);
-    case FaultKind::FileCopy:
-      return faults.failFileCopy(f.path);
-    case FaultKind::RegistryOpen:
-      return faults.failRegistryOpen(f.path);
-    case FaultKind::RegistryQuery:
-      return faults.failRegistryQuery(f.path);
-    case FaultKind::RegistryCreate:
-      return faults.failRegistryCreate(f.path);
-    case FaultKind::RegistryWrite:
-      return faults.failRegistryWrite(f.path);
-    case FaultKind::Geometry:
-      return faults.failGeometry();
-    case FaultKind::SetLayout:
-      return faults.failSetLayout();
-    case FaultKind::DeleteLayout:
-      return faults.failDeleteLayout();
-    case FaultKind::DeviceList:
-      return faults.failDeviceList(kDeviceListError);
-  }
+// The row's fault, read by the scenario loader as a scenario file's entry.
+void ApplyFault(sim::World& world, const Fault& f) {
+  const sim::scenario::Json entry = ScenarioEntry(f);
+  if (entry.is_null()) return;
+  sim::scenario::ReadFault(sim::scenario::Value(entry, "/faults/0"), {kSerial})(world);
 }
 
 // Whether the transcript shows the fault where it was aimed. Faults the
@@ -418,10 +357,8 @@ Observed RunRow(const Row& row, sim::OsPreset host) {
     fresh[i] = *world.files().file(FirmwareFolder() + file);
   }
 
-  const std::uint32_t reportsBefore =
-      static_cast<std::uint32_t>(world.transcript().of(EventKind::HidReport).size());
   world.transcript().clear();
-  ApplyFault(world, row.fault, reportsBefore);
+  ApplyFault(world, row.fault);
   watch.Arm(row.fault);
 
   Observed seen;

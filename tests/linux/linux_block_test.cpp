@@ -15,13 +15,13 @@
 #include <numeric>
 
 #include "device/device_session.h"
-#include "firmware/data_drive_format.h"
 #include "layout_bytes.h"
 #include "loop_device.h"
 #include "loop_player.h"
+#include "media/data_drive_format.h"
 #include "platform/linux/linux_backend.h"
 #include "platform/linux/usb_disks.h"
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 #include "support/fat_oracle.h"
 #include "util/byte_order.h"
 

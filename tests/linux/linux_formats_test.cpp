@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "device/commands.h"
-#include "firmware/raw_sectors.h"
 #include "firmware/sdisk.h"
 #include "layout_bytes.h"
+#include "media/raw_sectors.h"
 #include "platform/linux/hid_descriptor.h"
 #include "platform/linux/mbr_layout.h"
 #include "platform/linux/mount_table.h"

@@ -6,7 +6,7 @@
 
 #include "api/result_codes.h"
 #include "kx7fw/kx7fw.h"
-#include "sim/scenario.h"
+#include "sim/scenario/default_scenario.h"
 #include "testbed_fixture.h"
 
 namespace kx7::test {

@@ -11,7 +11,7 @@
 
 #include "platform/system.h"
 #include "platform/volume_io.h"
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 namespace kx7::test {
 

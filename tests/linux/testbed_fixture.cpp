@@ -8,7 +8,7 @@
 #include <climits>
 #include <fstream>
 
-#include "sim/sb_file.h"
+#include "sim/scenario/sb_file.h"
 
 namespace kx7::test {
 

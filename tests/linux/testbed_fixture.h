@@ -13,7 +13,7 @@
 
 #include "api/library.h"
 #include "platform/linux/linux_backend.h"
-#include "sim/player.h"
+#include "sim/player/player.h"
 #include "usb_testbed.h"
 
 namespace kx7::test {

@@ -273,41 +273,44 @@ std::size_t UsbTestbed::addPlayer(sim::PlayerConfig config, std::vector<sim::Sim
   slot->model = std::make_unique<sim::Player>(std::move(config));
   slot->model->drives = std::move(drives);
   players_.push_back(std::move(slot));
-  plugInMode(players_.size() - 1, mode);
+  {
+    std::lock_guard lock(mutex_);
+    players_.back()->model->enter(mode);
+  }
+  show(players_.size() - 1);
   return players_.size() - 1;
 }
 
-void UsbTestbed::plugInMode(std::size_t index, sim::PlayerMode mode) {
+void UsbTestbed::show(std::size_t index) {
   PlayerSlot& slot = *players_[index];
-  std::uint32_t generation;
-  {
-    std::lock_guard lock(mutex_);
-    slot.model->mode = mode;
-    generation = ++slot.generation;
-    if (mode == sim::PlayerMode::RomRecovery) slot.model->resetHidDownload();
-  }
   removeAppearance(slot.appearance);
-  const sim::PlayerConfig& config = slot.model->config;
-  const sim::SimDrive* data = slot.model->dataDrive();
+  const sim::Player& player = *slot.model;
+  const sim::PlayerConfig& config = player.config;
+  const sim::SimDrive* data = player.dataDrive();
   const std::uint64_t size = data ? data->sizeBytes : 64 << 20;
-  switch (mode) {
+  const NodeContext context{this, NodeKind::PlayerScsi, index, player.generation};
+  switch (player.mode) {
     case sim::PlayerMode::Normal:
       slot.appearance = addMassStorage("3f1c", "7a52", config.serial, "Korvane", "Tessio Mirl",
                                        "0102", size, true);
-      attach(slot.appearance.sgNode, {this, NodeKind::PlayerScsi, index, generation});
+      attach(slot.appearance.sgNode, context);
       break;
     case sim::PlayerMode::Updater:
       slot.appearance = addMassStorage("066f", "a000", config.serial, "_Generic", "MSC Recovery",
                                        "0001", size, true);
-      attach(slot.appearance.sgNode, {this, NodeKind::PlayerScsi, index, generation});
+      attach(slot.appearance.sgNode, context);
       break;
     case sim::PlayerMode::RomRecovery:
       slot.appearance = addHidDevice("066f", "3770");
-      attach(slot.appearance.hidrawNode, {this, NodeKind::PlayerHid, index, generation});
+      attach(slot.appearance.hidrawNode, {this, NodeKind::PlayerHid, index, player.generation});
       break;
     default:
       break;
   }
+}
+
+void UsbTestbed::leave(std::size_t index, sim::Leaving why) {
+  departures_.push_back({index, players_[index]->model->leave(why)});
 }
 
 void UsbTestbed::addForeignDisk(const std::string& serial) {
@@ -322,13 +325,11 @@ void UsbTestbed::addKeyboard() {
 }
 
 void UsbTestbed::unplug(std::size_t index) {
-  PlayerSlot& slot = *players_.at(index);
   {
     std::lock_guard lock(mutex_);
-    ++slot.generation;
-    slot.model->mode = sim::PlayerMode::Unplugged;
+    players_.at(index)->model->leave(sim::Leaving::Unplugged);
   }
-  removeAppearance(slot.appearance);
+  removeAppearance(players_[index]->appearance);
 }
 
 void UsbTestbed::failScsiFrom(std::size_t index, sim::PlayerMode mode, unsigned nth) {
@@ -361,32 +362,22 @@ dev_t UsbTestbed::diskDevnum(std::size_t index) const {
 // --- Time ---------------------------------------------------------------------
 
 void UsbTestbed::applyChanges() {
-  std::vector<std::pair<std::size_t, Change>> changes;
+  std::vector<Departure> departures;
   {
     std::lock_guard lock(mutex_);
-    changes.swap(changes_);
+    departures.swap(departures_);
   }
-  for (const auto& [index, change] : changes) {
-    PlayerSlot& slot = *players_[index];
-    removeAppearance(slot.appearance);
-    const sim::PlayerConfig& config = slot.model->config;
-    switch (change) {
-      case Change::LeaveForRecovery:
-        scheduled_.push_back({now_ + config.recoveryEntryDelayMs,
-                              [this, index] { plugInMode(index, sim::PlayerMode::RomRecovery); }});
-        break;
-      case Change::DownloadDone:
-        scheduled_.push_back({now_ + config.updaterStartDelayMs,
-                              [this, index] { plugInMode(index, sim::PlayerMode::Updater); }});
-        break;
-      case Change::Reboot:
-        scheduled_.push_back({now_ + config.rebootDelayMs, [this, index] {
-                                plugInMode(index, player(index).hasBootableFirmware()
-                                                      ? sim::PlayerMode::Normal
-                                                      : sim::PlayerMode::RomRecovery);
-                              }});
-        break;
-    }
+  for (const Departure& d : departures) {
+    removeAppearance(players_[d.player]->appearance);
+    if (!d.arrival) continue;
+    scheduled_.push_back({now_ + d.arrival->delayMs, [this, index = d.player, a = *d.arrival] {
+                            bool arrived;
+                            {
+                              std::lock_guard lock(mutex_);
+                              arrived = players_[index]->model->arrive(a);
+                            }
+                            if (arrived) show(index);
+                          }});
   }
 }
 
@@ -433,7 +424,7 @@ bool UsbTestbed::scsiIoctl(const NodeContext& node, void* opaque) {
   PlayerSlot* slot = node.kind == NodeKind::PlayerScsi ? players_[node.player].get() : nullptr;
   const bool pulled = slot && slot->failFrom && slot->model->mode == slot->failMode &&
                       ++slot->scsiCommands >= slot->failFrom;
-  if (slot && (slot->generation != node.generation || pulled)) {
+  if (slot && (slot->model->generation != node.generation || pulled)) {
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return true;
   }
@@ -464,14 +455,8 @@ bool UsbTestbed::scsiIoctl(const NodeContext& node, void* opaque) {
     const sim::ScsiResult result =
         slot->model->execute(command, out->dxfer_direction == SG_DXFER_FROM_DEV, payload);
     good = result.good;
-    if (result.effect != sim::PlayerEffect::None) {
-      // The player leaves the bus at once; its new self appears later.
-      ++slot->generation;
-      slot->model->mode = sim::PlayerMode::Restarting;
-      changes_.emplace_back(node.player, result.effect == sim::PlayerEffect::LeaveForRecovery
-                                             ? Change::LeaveForRecovery
-                                             : Change::Reboot);
-    }
+    // The player leaves the bus at once; its new self appears later.
+    if (result.leaving) leave(node.player, *result.leaving);
   } else if (command[0] == 0x12 && !payload.empty()) {
     ForeignInquiry(payload.data(), payload.size());
     good = true;
@@ -533,16 +518,13 @@ bool UsbTestbed::hidWrite(const NodeContext& node, void* opaque) {
     umockdev_ioctl_client_complete(client, static_cast<glong>(length), 0);
     return true;
   }
-  PlayerSlot& slot = *players_[node.player];
-  if (slot.generation != node.generation || slot.model->mode != sim::PlayerMode::RomRecovery) {
+  sim::Player& player = *players_[node.player]->model;
+  if (player.generation != node.generation || player.mode != sim::PlayerMode::RomRecovery) {
     umockdev_ioctl_client_complete(client, -1, ENODEV);
     return true;
   }
-  if (slot.model->receiveHidReport(std::span<const std::uint8_t>(report->data, length))) {
-    ++slot.generation;
-    slot.model->mode = sim::PlayerMode::Restarting;
-    changes_.emplace_back(node.player, Change::DownloadDone);
-  }
+  if (player.receiveHidReport(std::span<const std::uint8_t>(report->data, length)))
+    leave(node.player, sim::Leaving::UpdaterDownloaded);
   umockdev_ioctl_client_complete(client, static_cast<glong>(length), 0);
   return true;
 }

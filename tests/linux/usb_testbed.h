@@ -5,7 +5,8 @@
 // through libudev; its SG_IO on a player's generic node and its writes to
 // the ROM's hidraw node reach a sim::Player, which answers the bytes it is
 // sent. Players change mode (leave for recovery, come back as the updater,
-// reboot) on a virtual clock, as the library's waits pass.
+// reboot) as sim::Player says, on a virtual clock, as the library's waits
+// pass.
 //
 // The test binary runs with libumockdev-preload.so first in LD_PRELOAD.
 
@@ -15,11 +16,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/system.h"
-#include "sim/player.h"
+#include "sim/player/player.h"
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
 
@@ -83,7 +85,6 @@ class UsbTestbed : public platform::Clock {
   };
   struct PlayerSlot {
     std::unique_ptr<sim::Player> model;
-    std::uint32_t generation = 0;  // changes whenever it leaves the bus
     Appearance appearance;
     unsigned scsiCommands = 0;
     unsigned failFrom = 0;  // 0: never
@@ -93,9 +94,16 @@ class UsbTestbed : public platform::Clock {
     std::uint64_t at;
     std::function<void()> action;
   };
-  enum class Change { LeaveForRecovery, Reboot, DownloadDone };
+  // A player that left the bus on umockdev's thread, and how it comes back.
+  struct Departure {
+    std::size_t player;
+    std::optional<sim::Arrival> arrival;
+  };
 
-  void plugInMode(std::size_t index, sim::PlayerMode mode);
+  // Puts the player's current appearance on the bus (its nodes, attached).
+  void show(std::size_t index);
+  // The player leaves the bus now (under mutex_).
+  void leave(std::size_t index, sim::Leaving why);
   void removeAppearance(Appearance& appearance);
   Appearance addMassStorage(const std::string& vendorId, const std::string& productId,
                             const std::string& serial, const std::string& scsiVendor,
@@ -122,7 +130,7 @@ class UsbTestbed : public platform::Clock {
 
   // Shared with umockdev's worker thread, which runs the node handlers.
   std::mutex mutex_;
-  std::vector<std::pair<std::size_t, Change>> changes_;
+  std::vector<Departure> departures_;
 
   // Numbering of what appears on the bus.
   unsigned nextUsbPort_ = 1;

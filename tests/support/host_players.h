@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "sim/player.h"
-#include "sim/sb_file.h"
+#include "sim/player/player.h"
+#include "sim/scenario/sb_file.h"
 #include "sim/world.h"
 
 namespace kx7::test {

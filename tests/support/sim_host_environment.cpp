@@ -1,5 +1,5 @@
 // The host-integration cases on the simulated host.
-#include "sim/text.h"
+#include "sim/host/text.h"
 #include "sim/world.h"
 #include "support/host_environment.h"
 #include "support/host_players.h"

@@ -4,14 +4,14 @@
 #   cmake -DOBJDUMP=... -DLIBRARY=kx7fw.dll -P check_dll.cmake
 cmake_minimum_required(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/xp_imports.cmake)
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/Kx7fwExports.cmake)
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed")
 endif()
 
-set(expected ChangeUSBMode Detect_HID DeviceSerialNum DoNormalUpdate DoRecoveryUpdate
-             GetAPIVersion GetDeviceInfo GetFWLibraryVersion GetLocalVersion MSCDeviceList
-             NeedRecovery ResetChipset)
+set(expected ${KX7FW_EXPORTS})
+list(SORT expected)
 set(system_dlls advapi32.dll hid.dll kernel32.dll msvcrt.dll ole32.dll setupapi.dll
                 shell32.dll shlwapi.dll)
 set(allowed ${kx7fw_xp_imports})

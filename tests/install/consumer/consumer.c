@@ -24,7 +24,8 @@ int main(void) {
     ++failures;
   }
   /* An empty serial and an empty folder are refused before any device work. */
-  if (NeedRecovery("", "x") != 10 || DoNormalUpdate("x", "") != 11 || DoRecoveryUpdate("", "") != 13) {
+  if (NeedRecovery("", "x") != 10 || DoNormalUpdate("x", "") != 11 ||
+      DoRecoveryUpdate("", "") != 13) {
     printf("argument checks\n");
     ++failures;
   }
