@@ -1,10 +1,11 @@
 // The commands that look and do not touch the player's firmware.
 #include <cstdio>
 
-#include "cli/commands.h"
-#include "cli/players.h"
+#include "cli/command_support.h"
+#include "cli/layout_fit.h"
 #include "device/device_session.h"
 #include "device/drive_table.h"
+#include "firmware/image_table.h"
 
 namespace kx7::cli {
 
@@ -18,6 +19,10 @@ std::string Hex2(unsigned value) {
   char text[8];
   std::snprintf(text, sizeof text, "0x%02X", value);
   return text;
+}
+
+nlohmann::json TextOrNull(const char* text) {
+  return text[0] ? nlohmann::json(text) : nlohmann::json(nullptr);
 }
 
 // The player's drive table, as the session at `letter` reads it.
@@ -46,6 +51,16 @@ void ShowDrives(Context& c, char letter) {
   c.report.Data()["drives"] = drives;
 }
 
+// No player at all, or a serial that names none: both refused, with what is
+// attached.
+int NoSuchPlayer(Context& c, const Target& target, const std::string& doing) {
+  c.report.Tell(
+      {std::nullopt, "unchanged", "", "plug the player in and run", c.invocation.Command({doing})});
+  if (target.serialGiven)
+    return c.report.Refused("no player with serial " + target.serial + " is attached");
+  return c.report.Refused("no player is attached");
+}
+
 }  // namespace
 
 int RunList(Context& c) {
@@ -54,58 +69,90 @@ int RunList(Context& c) {
   c.report.Say(players.empty() ? "no player in mass-storage mode"
                                : "players in mass-storage mode:");
   for (const PlayerEntry& p : players) {
+    const auto firmware = p.mode == "normal" ? FirmwareAt(c.library, p.letter) : std::nullopt;
+    const std::string version = firmware ? ShortVersion(*firmware) : "";
     c.report.Say("  " + (p.serial.empty() ? std::string("(updater)") : p.serial) + "  " +
-                 LetterText(p.letter) + "  " + p.mode);
-    list.push_back({{"serial", p.serial},
-                    {"letter", std::string(p.letter ? 1 : 0, p.letter)},
-                    {"mode", p.mode}});
+                 LetterText(p.letter) + "  " + p.mode +
+                 (version.empty() ? "" : "  firmware " + version));
+    list.push_back(
+        {{"serial", p.serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(p.serial)},
+         {"letter", p.letter ? nlohmann::json(std::string(1, p.letter)) : nlohmann::json(nullptr)},
+         {"mode", p.mode},
+         {"firmwareVersion", version.empty() ? nlohmann::json(nullptr) : nlohmann::json(version)}});
   }
-  const bool recovery = RecoveryDevicePresent(c.library);
-  c.report.Say(recovery ? "a player is in ROM recovery mode (USB HID 066F:3770)"
-                        : "no player in ROM recovery mode");
+  const std::vector<std::string> roms = RecoveryDevicePaths(c.library);
+  if (roms.empty()) {
+    c.report.Say("no player in ROM recovery mode");
+  } else {
+    c.report.Say(std::to_string(roms.size()) + (roms.size() == 1 ? " player is" : " players are") +
+                 " in ROM recovery mode (USB HID 066F:3770):");
+    for (const std::string& path : roms) c.report.Say("  " + path);
+  }
   c.report.Data()["players"] = list;
-  c.report.Data()["romRecovery"] = recovery;
+  c.report.Data()["romRecovery"] = !roms.empty();
+  c.report.Data()["romRecoveryDevices"] = roms;
   // A player the user may not open is no player to the library: say why.
-  if (const std::string problem = c.world.TakeAccessProblem(); !problem.empty()) {
-    c.report.Say(problem);
-    c.report.Data()["accessProblem"] = problem;
-  }
+  SayAccessProblem(c);
   return c.report.Done();
 }
 
-int RunInfo(Context& c, std::string serial) {
-  if (serial.empty()) serial = FirstSerial(c.library);
+int RunInfo(Context& c, const Target& target) {
+  std::string serial = target.serial;
+  const std::vector<std::string> roms = RecoveryDevicePaths(c.library);
+  if (!target.serialGiven && roms.empty()) {
+    const Chosen chosen = ChoosePlayer(c, target, "to look at");
+    if (chosen.kind == Chosen::Kind::Refused) return chosen.exitCode;
+    if (chosen.kind == Chosen::Kind::None) return NoSuchPlayer(c, target, "info");
+    serial = chosen.player.serial;
+  }
   int result = 0;
   const auto info = QueryDevice(c.library, serial, result);
-  if (!info) return c.report.Failed(Operation::GetDeviceInfo, result);
+  if (!info) {
+    if (result == 1 || result == 5) return NoSuchPlayer(c, target, "info");
+    return c.report.Failed(Operation::GetDeviceInfo, result);
+  }
   const bool recovery = std::string(info->Mode) == "REC";
   c.report.Say(std::string(info->DisplayName) + " " + info->ModelCode + " (" + info->FullModelCode +
                ")");
-  if (recovery) {
-    c.report.Say("  mode      ROM recovery (REC)");
-  } else {
-    c.report.Say(std::string("  mode      mass storage (") + info->Mode + ")");
-    c.report.Say(std::string("  serial    ") + info->Serial);
-    c.report.Say(std::string("  drive     ") + info->DriveLetterText + ":");
-    c.report.Say(std::string("  firmware  ") + info->FirmwareVersion);
-    c.report.Say(std::string("  region    ") + info->RegionCode);
-  }
   nlohmann::json& data = c.report.Data();
   data["mode"] = info->Mode;
   data["modelCode"] = info->ModelCode;
   data["displayName"] = info->DisplayName;
   data["fullModelCode"] = info->FullModelCode;
-  data["serial"] = info->Serial;
-  data["driveLetter"] = info->DriveLetterText;
-  data["firmwareVersion"] = info->FirmwareVersion;
-  data["regionCode"] = info->RegionCode;
-  if (!recovery && info->DriveLetterText[0]) ShowDrives(c, info->DriveLetterText[0]);
+  data["recoveryNeeded"] = recovery;
+  if (recovery) {
+    // The library fills "0" where a player in ROM recovery mode tells nothing.
+    data["serial"] = data["driveLetter"] = data["firmwareVersion"] = data["regionCode"] = nullptr;
+    c.report.Say("  mode      ROM recovery (REC): it shows no serial, drive or firmware");
+    c.report.Tell({std::nullopt, "rom-recovery", "it waits in its ROM recovery mode",
+                   "rebuild it:", c.invocation.Command({"recover"})});
+    return c.report.Answered(Operation::GetDeviceInfo, result, "recovery needed");
+  }
+  c.report.Say(std::string("  mode      mass storage (") + info->Mode + ")");
+  c.report.Say(std::string("  serial    ") + info->Serial);
+  c.report.Say(std::string("  drive     ") + info->DriveLetterText + ":");
+  c.report.Say(std::string("  firmware  ") + info->FirmwareVersion);
+  const bool knownRegion = std::string(info->RegionCode) != "0";
+  c.report.Say(std::string("  region    ") + (knownRegion ? info->RegionCode : "unknown"));
+  data["serial"] = TextOrNull(info->Serial);
+  data["driveLetter"] = TextOrNull(info->DriveLetterText);
+  data["firmwareVersion"] = TextOrNull(info->FirmwareVersion);
+  data["regionCode"] = knownRegion ? nlohmann::json(info->RegionCode) : nlohmann::json(nullptr);
+  if (const auto backup = c.world.SettingsBackups().Of(info->Serial)) {
+    c.report.Say("  settings  backed up in " + backup->folder + " (" + backup->taken + ")");
+    data["settingsBackup"] = {{"folder", backup->folder}, {"taken", backup->taken}};
+  }
+  if (info->DriveLetterText[0]) ShowDrives(c, info->DriveLetterText[0]);
   return c.report.Succeeded(Operation::GetDeviceInfo, result);
 }
 
 int RunLocalVersion(Context& c, const std::string& folder) {
   char version[16] = {};
   const int result = c.library.GetLocalVersion(folder.c_str(), version, sizeof version);
+  if (result == 2) {
+    c.report.Say(folder + kFirmwareFileName + " is missing or not a valid SB file");
+    return c.report.Refused("the firmware folder is not usable");
+  }
   if (result != 0) return c.report.Failed(Operation::GetLocalVersion, result);
   c.report.Say("firmware.sb in " + folder + ": version " + version);
   c.report.Data()["version"] = version;
@@ -138,15 +185,46 @@ int RunInspect(Context& c, const std::string& file) {
   return c.report.Done();
 }
 
-int RunNeedRecovery(Context& c, const std::string& serial, const std::string& folder) {
-  const int result = c.library.NeedRecovery(serial.c_str(), folder.c_str());
+int RunNeedRecovery(Context& c, const Target& target) {
+  if (!FolderUsable(c, target.folder, false))
+    return c.report.Refused("the firmware folder is not usable");
+  const Chosen chosen = ChoosePlayer(c, target, "to ask about");
+  if (chosen.kind == Chosen::Kind::Refused) return chosen.exitCode;
+  if (chosen.kind == Chosen::Kind::None) {
+    if (RecoveryDevicePaths(c.library).empty()) return NoSuchPlayer(c, target, "need-recovery");
+    c.report.Data()["needRecovery"] = true;
+    c.report.Data()["reason"] = "rom-recovery";
+    c.report.Say("recovery needed: the player is in ROM recovery mode");
+    c.report.Tell({std::nullopt, "rom-recovery", "it waits in its ROM recovery mode",
+                   "rebuild it:", c.invocation.Command({"recover", target.folder})});
+    return c.report.Answered("recovery needed");
+  }
+  const std::string& serial = chosen.player.serial;
+  const int result = c.library.NeedRecovery(serial.c_str(), target.folder.c_str());
+  c.report.Data()["serial"] = serial;
   c.report.Data()["needRecovery"] = result == 0;
   if (result == 0) {
+    c.report.Data()["reason"] = "firmware-too-large";
     c.report.Say("recovery needed: the new firmware no longer fits the player's system drives");
+    if (const std::string misfit = LayoutMisfit(c, chosen.player.letter, target.folder);
+        !misfit.empty()) {
+      // A rebuild would not fit either: recover refuses it.
+      c.report.Say("and a recovery cannot help: " + misfit);
+      c.report.Data()["recoveryFits"] = false;
+      c.report.Tell({std::nullopt, "unchanged", "it keeps its firmware",
+                     "this firmware is too large for the player; to try a recovery all the same:",
+                     c.invocation.Command({"recover", serial, target.folder, "--force"})});
+    } else {
+      c.report.Data()["recoveryFits"] = true;
+      c.report.Tell({std::nullopt, "unchanged", "it keeps its firmware",
+                     "rebuild it (its files are kept):",
+                     c.invocation.Command({"recover", serial, target.folder})});
+    }
     return c.report.Answered(Operation::NeedRecovery, result, "recovery needed");
   }
   if (result == 1) {
-    c.report.Say("no recovery needed: the new firmware fits (or the player is not reachable)");
+    c.report.Data()["reason"] = nullptr;
+    c.report.Say("no recovery needed: the new firmware fits " + serial + "'s system drives");
     return c.report.Answered(Operation::NeedRecovery, result, "no recovery needed");
   }
   return c.report.Failed(Operation::NeedRecovery, result);

@@ -1,240 +1,214 @@
-// The commands that rewrite a player, lay out an image, or show both.
+// The normal update: every check first, then the library's procedure, and
+// an honest account of where it left the player.
 #include <cstdio>
-#include <fstream>
-#include <functional>
 
-#include "cli/commands.h"
-#include "cli/players.h"
-#include "device/device_session.h"
-#include "host/drive_letters.h"
-#include "media/data_drive_format.h"
-#include "sim/scenario/sb_file.h"
+#include "cli/command_support.h"
+#include "cli/estimate.h"
+#include "cli/last_run.h"
+#include "cli/layout_fit.h"
+#include "cli/signal_window.h"
+#include "firmware/image_table.h"
 
 namespace kx7::cli {
 
 namespace {
 
-constexpr std::uint32_t kComebackPollMs = 1000;
-constexpr int kComebackTries = 30;
-
-// Whether the image holds what the plan lays down where a FAT driver looks
-// first: the master boot record, the boot sector at the partition's start
-// and, on FAT32, its backup copy.
-bool ImageHoldsPlan(const std::string& file, const CStSDisk& disk) {
-  std::ifstream in(file, std::ios::binary);
-  const auto holds = [&](std::uint64_t sector, const SectorBlock& expected) {
-    SectorBlock found{};
-    in.seekg(static_cast<std::streamoff>(sector * disk.SectorSize));
-    in.read(reinterpret_cast<char*>(found.data()), static_cast<std::streamsize>(found.size()));
-    return in.good() && found == expected;
-  };
-  const std::uint64_t start = disk.HiddenSectors();
-  return holds(0, disk.Mbr) && holds(start, disk.BootSector) &&
-         (disk.FatType != CStSDisk::Fat32 || holds(start + 6, disk.BootSector));
+int Compare(const VersionTriple& a, const VersionTriple& b) {
+  for (int i = 0; i < 3; ++i)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return 0;
 }
 
-// Runs one library operation with the feedback following it.
-int Observed(Context& c, const std::function<int()>& operation) {
-  c.library.SetProgressObserver(&c.feedback);
-  const int result = operation();
-  c.library.SetProgressObserver(nullptr);
-  c.feedback.OperationEnded();
-  return result;
-}
-
-// The firmware version of the player with `serial` once it is back in
-// normal mode, as an updater application waits for it; "" if it is not.
-std::string VersionWhenBack(Context& c, const std::string& serial) {
-  for (int i = 0; i < kComebackTries; ++i) {
-    int result = 0;
-    const auto info = QueryDevice(c.library, serial, result);
-    if (info && std::string(info->Mode) == "MSC") return info->FirmwareVersion;
-    c.world.Wait(kComebackPollMs);
+// Where a failed or stopped update left the player, from what the progress
+// and the traffic showed.
+// `stopped`: a held signal ends the tool right after the window, without
+// waiting for the player.
+PlayerOutcome UpdateOutcome(Context& c, const std::string& serial, const std::string& folder,
+                            const std::string& before, const std::string& after,
+                            bool stopped = false) {
+  PlayerOutcome o;
+  o.failedStep = c.feedback.FailedStep();
+  const TrafficWatch& traffic = c.world.Traffic();
+  const PlayerNow now = ProbePlayer(c.library, serial);
+  const std::string where = now.Text();
+  const std::string again = c.invocation.Command({"update", serial, folder});
+  if (!traffic.MediaChanged()) {
+    if (!traffic.SwitchTaken() && now.mode == "normal") {
+      o.state = "unchanged";
+      o.stateText = "the player did not leave its normal mode: " + where;
+      o.advice = "unplug it, plug it in again and run";
+      o.nextCommand = again;
+      if (c.feedback.FailedStep() == std::string(StepName(Step::SwitchToRecovery))) {
+        // A player that will not switch takes its firmware only as a rebuild.
+        o.advice = "rebuild it instead (its files are kept):";
+        o.nextCommand = c.invocation.Command({"recover", serial, folder});
+      }
+      return o;
+    }
+    o.state = "firmware-untouched";
+    o.stateText = "its firmware drives are untouched (firmware " + before + "); " + where;
+    o.advice = "unplug it and plug it in again (it starts firmware " + before + "), then run";
+    o.nextCommand = again;
+    return o;
   }
-  return "";
-}
-
-// A failed operation, with the device node it could not use when the
-// system names one.
-int FailedAt(Context& c, Operation operation, int code) {
-  if (const std::string problem = c.world.TakeAccessProblem(); !problem.empty()) {
-    c.report.Say(problem);
-    c.report.Data()["accessProblem"] = problem;
+  if (c.feedback.Verified() < 3) {
+    o.state = "needs-recovery";
+    o.stateText = "its firmware drives are partly rewritten; " + where;
+    o.advice = "unplug it, plug it in with its recovery button held and run";
+    o.nextCommand = c.invocation.Command({"recover", folder});
+    return o;
   }
-  return c.report.Failed(operation, code);
-}
-
-bool FolderUsable(Context& c, const std::string& folder, bool withBootlet) {
-  const auto problems = CheckFirmwareFolder(c.library.Services().files, folder, withBootlet);
-  for (const std::string& problem : problems) c.report.Say("  " + folder + problem);
-  c.report.Data()["folderProblems"] = problems;
-  return problems.empty();
+  if (stopped && traffic.ResetTaken() && !c.feedback.FailedStep()) {
+    o.state = "restarting";
+    o.stateText = "firmware " + after + " is written and verified and the player restarts";
+    o.advice = "once it is back, look at it:";
+    o.nextCommand = c.invocation.Command({"info", serial});
+    return o;
+  }
+  o.state = "rewritten-not-restarted";
+  o.stateText = "firmware " + after + " is written and verified but the player " +
+                (traffic.ResetTaken() ? "did not come back" : "did not take the restart") + "; " +
+                where;
+  o.advice = "unplug it and plug it in again, then look at it:";
+  o.nextCommand = c.invocation.Command({"info", serial});
+  return o;
 }
 
 }  // namespace
 
-int RunUpdate(Context& c, const std::string& serial, const std::string& folder) {
-  c.report.Data()["serial"] = serial;
+int RunUpdate(Context& c, const UpdateOptions& o) {
+  const std::string& folder = o.target.folder;
   c.world.TakeAccessProblem();  // what earlier looks at other disks left
-  if (!FolderUsable(c, folder, false))
-    return c.report.Refused("the firmware folder is not usable; nothing was sent to the player");
+  c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player", "", std::nullopt});
+  if (!FolderUsable(c, folder, false)) return c.report.Refused("the firmware folder is not usable");
+
+  const Chosen chosen = ChoosePlayer(c, o.target, "to update");
+  if (chosen.kind == Chosen::Kind::Refused) return chosen.exitCode;
+  if (chosen.kind == Chosen::Kind::None) {
+    if (!RecoveryDevicePaths(c.library).empty()) {
+      c.report.Tell({std::nullopt, "rom-recovery", "the player waits in its ROM recovery mode",
+                     "rebuild it:", c.invocation.Command({"recover", folder})});
+      return c.report.Refused("a player is in ROM recovery mode, where only a recovery reaches it");
+    }
+    c.report.Tell({std::nullopt, "unchanged", "", "plug the player in and run",
+                   c.invocation.Command({"update", folder})});
+    return c.report.Refused("no player in mass-storage mode");
+  }
+  const std::string serial = chosen.player.serial;
+  const char letter = chosen.player.letter;
+  c.report.Data()["serial"] = serial;
 
   int result = 0;
   const auto info = QueryDevice(c.library, serial, result);
-  if (!info || std::string(info->Mode) != "MSC") {
-    if (info || RecoveryDevicePresent(c.library))
-      return c.report.Refused("a player is in ROM recovery mode: rebuild it with 'kx7fw recover " +
-                              folder + "'");
-    return c.report.Refused("no player in mass-storage mode with serial " + serial);
+  const auto playerVersion = FirmwareAt(c.library, letter);
+  const SbInspection local = InspectSbFile(c.library.Services().files, folder + kFirmwareFileName);
+  if (!info || !playerVersion) {
+    SayAccessProblem(c);
+    return c.report.Refused("the player at " + std::string(1, letter) +
+                            ": does not answer as a player; nothing was sent to it");
   }
-  if (c.library.NeedRecovery(serial.c_str(), folder.c_str()) == 0)
-    return c.report.Refused(
-        "the new firmware no longer fits this player's system drives; nothing was sent to the "
-        "player. Rebuild it instead: plug it in with its recovery button held and run 'kx7fw "
-        "recover " +
-        folder + "'");
-
-  if (const std::string busy = c.world.PrepareDisk(info->DriveLetterText[0]); !busy.empty()) {
-    c.report.Say(busy);
-    return c.report.Refused("the player's volumes are in use; nothing was sent to the player");
-  }
-  char newVersion[16] = {};
-  c.library.GetLocalVersion(folder.c_str(), newVersion, sizeof newVersion);
-  const std::string before = info->FirmwareVersion;
-  c.report.Say("updating " + serial + " at " + info->DriveLetterText + ": from firmware " + before +
-               " to " + newVersion);
+  const std::string before = ShortVersion(*playerVersion);
+  const std::string after = ShortVersion(local.product);
   c.report.Data()["firmwareBefore"] = before;
+  c.report.Data()["firmwareAfter"] = nullptr;
+  const int order = Compare(*playerVersion, local.product);
+  if (order == 0 && !o.force) {
+    c.report.Data()["firmwareAfter"] = before;
+    c.report.Tell({std::nullopt, "unchanged",
+                   "it runs firmware " + before + ", the folder's version; nothing was flashed", "",
+                   std::nullopt});
+    // The library was not asked: no result of its to show.
+    return c.report.Answered("up to date", "");
+  }
+  if (order > 0 && !o.allowOlder) {
+    c.report.Tell({std::nullopt, "unchanged", "it keeps firmware " + before,
+                   "to install the older " + after + " all the same, run",
+                   c.invocation.Command({"update", serial, folder, "--allow-older"})});
+    return c.report.Refused("the player runs " + before + ", newer than the folder's " + after);
+  }
+  if (c.library.NeedRecovery(serial.c_str(), folder.c_str()) == 0) {
+    if (const std::string misfit = LayoutMisfit(c, letter, folder); !misfit.empty()) {
+      c.report.Say("a recovery cannot help either: " + misfit);
+      c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
+                     "this firmware is too large for the player", std::nullopt});
+    } else {
+      c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
+                     "rebuild it instead (its files are kept):",
+                     c.invocation.Command({"recover", serial, folder})});
+    }
+    return c.report.Refused("the new firmware no longer fits this player's system drives");
+  }
 
+  const SbInspection updater = InspectSbFile(c.library.Services().files, folder + kUpdaterFileName);
+  const Estimate estimate = NormalUpdateEstimate(local.size, updater.size);
+  if (o.check) {
+    const std::string busy = c.world.DiskInUse(letter);
+    if (!busy.empty()) c.report.Say(busy);
+    c.report.Say("ready: " + serial + " at " + std::string(1, letter) + ": from firmware " +
+                 before + " to " + after + ", " + About(estimate.total));
+    c.report.Tell({std::nullopt, "unchanged", "nothing was sent to the player",
+                   "update it:", c.invocation.Command({"update", serial, folder})});
+    return c.report.Answered(Operation::DoNormalUpdate, 0, "checked", "every check passed");
+  }
+
+  if (const std::string busy = c.world.PrepareDisk(letter); !busy.empty()) {
+    c.report.Say(busy);
+    return c.report.Refused("the player's volumes are in use");
+  }
+  c.report.Say("updating " + serial + " at " + std::string(1, letter) + ": from firmware " +
+               before + " to " + after + " (" + About(estimate.total) + ")");
+  // The run is on record from here, so that one killed outright (before
+  // the first erase, or by SIGKILL in the rewrite) still tells the next run
+  // how far it came.
+  const std::string state = c.world.StateFolder();
+  RecordLastRun(state, {"update", serial, "running", false});
+  c.feedback.ExpectRewrite(estimate.rewrite, "the player is reset", [&] {
+    RecordLastRun(state, {"update", serial, "running", true});
+  });
+  const auto stopped = [&](int signal) {
+    RecordLastRun(state, {"update", serial, "stopped", true});
+    c.report.Tell(UpdateOutcome(c, serial, folder, before, after, true));
+    c.report.Stopped(SignalWindow::Name(signal));
+    SaveStateIfAsked(c, folder);
+  };
+  SignalWindow::OnStop(stopped);
   const int code =
       Observed(c, [&] { return c.library.DoNormalUpdate(serial.c_str(), folder.c_str()); });
-  if (code != 0) return FailedAt(c, Operation::DoNormalUpdate, code);
-  const std::string after = VersionWhenBack(c, serial);
-  c.report.Say("the player is back with firmware " + (after.empty() ? "?" : after));
-  c.report.Data()["firmwareAfter"] = after;
-  return c.report.Succeeded(Operation::DoNormalUpdate, code);
-}
+  SignalWindow::OnStop(nullptr);
+  LastRun last{"update", serial, "", c.feedback.RewriteBegan()};
 
-int RunRecover(Context& c, const std::string& folder) {
-  c.world.TakeAccessProblem();
-  if (!FolderUsable(c, folder, true))
-    return c.report.Refused("the firmware folder is not usable; nothing was sent to the player");
-  if (!RecoveryDevicePresent(c.library)) {
-    if (!c.world.HoldRecoveryButton())
-      return c.report.Refused(
-          "no player in ROM recovery mode: unplug the player, hold its recovery button and plug "
-          "it in again");
-    c.report.Say("(simulated) the player is plugged in again with its recovery button held");
+  int exit = 0;
+  if (code != 0) {
+    SayAccessProblem(c);
+    c.report.Tell(UpdateOutcome(c, serial, folder, before, after));
+    last.outcome = "failed";
+    exit = c.report.Failed(Operation::DoNormalUpdate, code);
+  } else {
+    const std::string back = c.world.Traffic().ResetTaken() ? VersionWhenBack(c, serial) : "";
+    if (back != after) {
+      c.report.Tell(UpdateOutcome(c, serial, folder, before, after));
+      if (!back.empty()) c.report.Say("the player came back with firmware " + back);
+      c.report.Data()["firmwareAfter"] =
+          back.empty() ? nlohmann::json(nullptr) : nlohmann::json(back);
+      last.outcome = "failed";
+      exit = c.report.Failed(Operation::DoNormalUpdate, code);
+    } else {
+      c.report.Data()["firmwareAfter"] = back;
+      std::string note;
+      if (c.feedback.FailedStep())
+        note = "the player refused a command at " + *c.feedback.FailedStep() +
+               ", and the read-back matched all the same";
+      c.report.Tell({std::nullopt, "updated",
+                     "it runs firmware " + back + " at " +
+                         std::string(1, ProbePlayer(c.library, serial).letter) + ":",
+                     "", std::nullopt});
+      last.outcome = "done";
+      exit = c.report.Succeeded(Operation::DoNormalUpdate, code, note);
+    }
   }
-  c.report.Say("rebuilding the player in ROM recovery mode");
-  const int code = Observed(c, [&] { return c.library.DoRecoveryUpdate("", folder.c_str()); });
-  if (code != 0) return FailedAt(c, Operation::DoRecoveryUpdate, code);
-
-  const char letter = c.library.CurrentDriveLetter();
-  const std::string serial = FindSerialForDriveLetter(c.library.Services(), letter).value_or("");
-  const std::string after = serial.empty() ? "" : VersionWhenBack(c, serial);
-  c.report.Say("the player is back at " + std::string(1, letter) + ": with firmware " +
-               (after.empty() ? "?" : after));
-  c.report.Data()["serial"] = serial;
-  c.report.Data()["firmwareAfter"] = after;
-  return c.report.Succeeded(Operation::DoRecoveryUpdate, code);
-}
-
-int RunFormatImage(Report& report, const ImageOptions& o) {
-  if (o.label.size() > 11) return report.Refused("a volume label holds at most 11 characters");
-  CStSDisk disk;
-  if (!disk.Plan(o.sectors, o.sectorSize, o.label))
-    return report.Refused("no FAT16 or FAT32 volume fits " + std::to_string(o.sectors) +
-                          " sectors of " + std::to_string(o.sectorSize) + " bytes");
-
-  // The library's own formatter, on a simulated updater whose data drive is
-  // the image; the drive is then written out as it stands.
-  sim::World world;
-  sim::PlayerConfig config;
-  config.initialMode = sim::PlayerMode::Updater;
-  sim::Player& player = world.addPlayer(config);
-  player.drives = sim::FactoryDrives(sim::BuildSbFile({}), {1, 0, 0}, {1, 0, 0});
-  sim::SimDrive& data = *player.dataDrive();
-  data.sizeBytes = std::uint64_t{o.sectors} * o.sectorSize;
-  data.sectorSize = o.sectorSize;
-  data.media = sim::SparseMedia(data.sizeBytes, 0);
-  player.dropFileSystem();
-  DeviceSession session(world.services());
-  SectorWriter writer{&session, o.sectorSize};
-  if (!session.OpenByDriveLetter(config.letter) || !session.LockVolume() ||
-      !FormatDataDrive(writer, o.sectorSize, o.label, o.sectors))
-    return report.Refused("the formatter failed");
-  if (!world.exportDataDrive(0, o.file)) return report.Refused("cannot write " + o.file);
-  // Read back from the file itself: an image that would not mount is never
-  // called done.
-  if (!ImageHoldsPlan(o.file, disk)) {
-    std::remove(o.file.c_str());
-    return report.Failed("the image does not hold the planned boot sector; " + o.file +
-                         " was removed");
-  }
-
-  const bool fat32 = disk.FatType == CStSDisk::Fat32;
-  char line[200];
-  std::snprintf(line, sizeof line, "%s: %u sectors of %u bytes", o.file.c_str(), o.sectors,
-                o.sectorSize);
-  report.Say(line);
-  std::snprintf(line, sizeof line,
-                "  partition 1: from sector %u, %u sectors, type 0x%02X; geometry %u/%u/%u",
-                disk.HiddenSectors(), disk.VolumeSectors(), fat32 ? 0x0B : 0x06,
-                disk.Geometry.Cylinders, disk.Geometry.Heads, disk.Geometry.SectorsPerTrack);
-  report.Say(line);
-  std::snprintf(line, sizeof line, "  %s, %u sectors per cluster, %u clusters, FATs of %u sectors",
-                fat32 ? "FAT32" : "FAT16", disk.SectorsPerCluster(), disk.ClusterCount(),
-                disk.FatSectors());
-  report.Say(line);
-  nlohmann::json& j = report.Data();
-  j["file"] = o.file;
-  j["sectors"] = o.sectors;
-  j["sectorSize"] = o.sectorSize;
-  j["partitionStart"] = disk.HiddenSectors();
-  j["partitionSectors"] = disk.VolumeSectors();
-  j["fatType"] = fat32 ? "FAT32" : "FAT16";
-  j["sectorsPerCluster"] = disk.SectorsPerCluster();
-  j["clusters"] = disk.ClusterCount();
-  return report.Done();
-}
-
-int RunDemo(Report& report, ProgressStyle style) {
-  std::string error;
-  auto world = HostWorld::Open({.simulation = std::string()}, error);
-  if (!world) return report.Refused(error);
-  Library library(world->Services());
-  Feedback feedback(report.OutputStyle() == Report::Style::Text ? style : ProgressStyle::None,
-                    [&] { return world->Seconds(); });
-  const std::string serial = world->DefaultSerial();
-  const std::string folder = world->DefaultFolder();
-
-  int result = 0;
-  const auto info = QueryDevice(library, serial, result);
-  const std::string before = info ? info->FirmwareVersion : "";
-  report.Say("kx7fw demo on " + world->Description() + ": a Windows 7 host, player " + serial +
-             " at E: with firmware " + before);
-
-  const Report::Style nested =
-      report.OutputStyle() == Report::Style::Text ? Report::Style::Text : Report::Style::Silent;
-  report.Say("\n1. a normal update");
-  Report update("update", nested);
-  Context updateContext{*world, library, feedback, update};
-  const int updated = RunUpdate(updateContext, serial, folder);
-  report.Data()["normalUpdate"] = update.Data();
-  if (updated != exit_code::kDone) return report.Refused("the normal update did not succeed");
-
-  report.Say("\n2. a recovery update");
-  Report recover("recover", nested);
-  Context recoverContext{*world, library, feedback, recover};
-  const int recovered = RunRecover(recoverContext, folder);
-  report.Data()["recoveryUpdate"] = recover.Data();
-  if (recovered != exit_code::kDone) return report.Refused("the recovery update did not succeed");
-
-  const std::string after = recover.Data().value("firmwareAfter", "");
-  report.Say("");
-  report.Data()["firmwareBefore"] = before;
-  report.Data()["firmwareAfter"] = after;
-  return report.Done("firmware " + before + " before, " + after + " after both updates");
+  RecordLastRun(state, last);
+  SaveStateIfAsked(c, folder);
+  return exit;
 }
 
 }  // namespace kx7::cli

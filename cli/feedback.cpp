@@ -1,33 +1,49 @@
 #include "cli/feedback.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+
+#include "cli/console.h"
+#include "cli/signal_window.h"
 
 namespace kx7::cli {
 
 namespace {
 
-std::atomic<bool> g_rewriting{false};
-
-void OnInterrupt(int) {
-  if (g_rewriting.load()) {
-    static const char kWarning[] =
-        "\nkx7fw: not now - the player's drives are being rewritten, and stopping would leave "
-        "it unusable. Wait for the update to finish.\n";
-    [[maybe_unused]] const ssize_t n = write(STDERR_FILENO, kWarning, sizeof kWarning - 1);
-    return;
-  }
-  signal(SIGINT, SIG_DFL);
-  raise(SIGINT);
-}
+// "  [   12.5 s] ": where a step's name starts on its line.
+constexpr std::size_t kStepIndent = 14;
+constexpr int kBarWidth = 30;
+constexpr int kMinBarWidth = 5;
 
 // Steps from which on, and up to the chip reset, the player cannot be left.
 bool StartsRewriting(Step step) {
   return step == Step::ReallocateMedia || step == Step::EraseDrive;
+}
+
+// Steps that send the player commands which must all be taken: a command
+// it refuses there means the step did not do its work, whatever the
+// library made of it. (Other steps probe the host's drives, where refusals
+// are the answer.)
+bool Judged(Step step) {
+  switch (step) {
+    case Step::SwitchToRecovery:
+    case Step::ReallocateMedia:
+    case Step::EraseDrive:
+    case Step::StampVersions:
+    case Step::WriteDrive:
+    case Step::VerifyDrive:
+    case Step::ResetSettingsDrive:
+    case Step::FormatDataDrive:
+    case Step::WriteBootlet:
+    case Step::ResetChip:
+      return true;
+    default:
+      return false;
+  }
 }
 
 std::string TagText(std::uint8_t tag) {
@@ -35,6 +51,27 @@ std::string TagText(std::uint8_t tag) {
   std::snprintf(text, sizeof text, "0x%02X", tag);
   return text;
 }
+
+std::string Seconds(std::uint64_t ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(ms) / 1000.0);
+  return text;
+}
+
+std::string JsonText(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\n') {
+      out += "\\n";
+      continue;
+    }
+    out += c;
+  }
+  return out + "\"";
+}
+
+}  // namespace
 
 std::string Bytes(std::uint64_t bytes) {
   char text[32];
@@ -47,32 +84,37 @@ std::string Bytes(std::uint64_t bytes) {
   return text;
 }
 
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + "\"";
-}
-
-}  // namespace
-
-void InstallInterruptGuard() {
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-}
-
-Feedback::Feedback(ProgressStyle style, std::function<double()> seconds)
-    : style_(style), seconds_(std::move(seconds)) {
+Feedback::Feedback(ProgressStyle style, std::function<double()> seconds,
+                   std::function<int()> columns)
+    : style_(style), seconds_(std::move(seconds)), columns_(std::move(columns)) {
   if (style_ == ProgressStyle::Auto)
-    style_ = isatty(STDOUT_FILENO) ? ProgressStyle::Terminal : ProgressStyle::Plain;
+    style_ = console::OutIsTerminal() ? ProgressStyle::Terminal : ProgressStyle::Plain;
 }
 
 Feedback::~Feedback() {
   OperationEnded();
+}
+
+int Feedback::Columns() const {
+  return columns_ ? columns_() : console::Columns();
+}
+
+void Feedback::ExpectRewrite(double seconds, std::string until, std::function<void()> began) {
+  rewriteSeconds_ = seconds;
+  rewriteUntil_ = std::move(until);
+  rewriteBegins_ = std::move(began);
+}
+
+bool Feedback::Reached(Step step) const {
+  return (reached_ >> static_cast<unsigned>(step)) & 1u;
+}
+
+void Feedback::ForgetSteps() {
+  failedStep_.reset();
+  failedWhy_.clear();
+  verified_ = 0;
+  reached_ = 0;
+  rewriteBegan_ = false;
 }
 
 std::string Feedback::StepTitle() const {
@@ -85,34 +127,106 @@ std::string Feedback::StepTitle() const {
 }
 
 void Feedback::Line(const std::string& text) {
-  if (drawn_) std::fputs("\r\033[K", stdout);
+  std::string out;
+  if (drawn_) out = "\r\033[K";
   drawn_ = false;
-  std::printf("  [%7.1f s] %s\n", seconds_(), text.c_str());
-  std::fflush(stdout);
+  lastDrawn_.clear();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "  [%7.1f s] ", seconds_());
+  const std::string line = stamp + text;
+  out +=
+      style_ == ProgressStyle::Terminal ? console::Fold(line, Columns(), kStepIndent) : line + "\n";
+  console::Out(out);
 }
 
-void Feedback::Draw(const std::string& detail) {
-  std::printf("\r\033[K  [%7.1f s] %s  %s", seconds_(), StepTitle().c_str(), detail.c_str());
-  std::fflush(stdout);
+void Feedback::Note(const std::string& text) {
+  switch (style_) {
+    case ProgressStyle::Terminal: {
+      std::string out = drawn_ ? "\r\033[K" : "";
+      drawn_ = false;
+      lastDrawn_.clear();
+      console::Out(out + console::Fold("  " + text, Columns(), kStepIndent));
+      break;
+    }
+    case ProgressStyle::Plain:
+      console::Out("  " + text + "\n");
+      break;
+    case ProgressStyle::Json:
+      Json("\"event\":\"note\",\"text\":" + JsonText(text));
+      break;
+    default:
+      break;
+  }
+}
+
+void Feedback::Draw() {
+  const int columns = Columns();
+  char stamp[32];
+  std::snprintf(stamp, sizeof stamp, "  [%7.1f s] ", seconds_());
+  const std::string head = stamp + StepTitle();
+  std::string waits;
+  if (waitTotal_)
+    waits = "waiting " + Seconds(waitedBase_ + waiting_) + " of " + Seconds(waitTotal_) + " s";
+  std::string text = head;
+  if (totalBytes_) {
+    const std::uint64_t done = bytesBase_ + bytes_;
+    const std::uint64_t total = bytesBase_ + totalBytes_;
+    const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+    const std::string amount = std::to_string(std::min(percent, 100)) + "% of " + Bytes(total);
+    const std::string tail = amount + (waits.empty() ? "" : ", " + waits);
+    const int room = columns - 1 - static_cast<int>(head.size() + tail.size()) - 5;
+    const int width = std::min(kBarWidth, room);
+    std::string bar;
+    if (width >= kMinBarWidth) {
+      const int filled = std::min(percent, 100) * width / 100;
+      bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
+            std::string(static_cast<std::size_t>(width - filled), '.') + "] ";
+    }
+    text += "  " + bar + tail;
+  } else if (!waits.empty()) {
+    text += "  " + waits;
+  }
+  text = console::Fit(text, columns);
+  if (drawn_ && text == lastDrawn_) return;
+  lastDrawn_ = text;
+  console::Out("\r\033[K" + text);
   drawn_ = true;
 }
 
 void Feedback::Json(const std::string& object) {
   char time[32];
   std::snprintf(time, sizeof time, "%.3f", seconds_());
-  std::fprintf(stderr, "{\"t\":%s,%s}\n", time, object.c_str());
-  std::fflush(stderr);
+  console::Err("{\"t\":" + std::string(time) + "," + object + "}\n");
 }
 
 void Feedback::StepStarted(Step step, std::uint8_t driveTag) {
-  if (StartsRewriting(step)) g_rewriting = true;
+  SignalWindow::NoticeHeld();
+  if (StartsRewriting(step) && !rewriteBegan_) {
+    rewriteBegan_ = true;
+    const long seconds = std::max(1L, std::lround(rewriteSeconds_));
+    const std::string about = "about " + std::to_string(seconds) + " s";
+    // Held before it is said: whoever acts on the line finds them held.
+    SignalWindow::Open(
+        "the player's drives are being rewritten and stopping now would leave it "
+        "unusable; the tool stops as soon as " +
+        rewriteUntil_ + " (" + about + ")");
+    if (rewriteBegins_) rewriteBegins_();
+    if (style_ == ProgressStyle::Json)
+      Json("\"event\":\"rewrite-started\",\"expectedSeconds\":" + std::to_string(seconds) +
+           ",\"until\":" + JsonText(rewriteUntil_));
+    else
+      Note("rewriting the player's drives now (" + about + " until " + rewriteUntil_ +
+           "): do not unplug the player or close this window");
+  }
   step_ = step;
   tag_ = driveTag;
-  bytes_ = totalBytes_ = waitedMs_ = 0;
+  bytesBase_ = bytes_ = totalBytes_ = 0;
+  waitedBase_ = waiting_ = waitTotal_ = 0;
   lastPercent_ = -1;
+  if (traffic_.mark) traffic_.mark();
   switch (style_) {
     case ProgressStyle::Terminal:
-      Draw("");
+      Draw();
       break;
     case ProgressStyle::Json:
       Json("\"event\":\"step-started\",\"step\":" + JsonText(StepName(step)) +
@@ -124,46 +238,67 @@ void Feedback::StepStarted(Step step, std::uint8_t driveTag) {
 }
 
 void Feedback::StepEnded(Step step, std::uint8_t driveTag, bool succeeded) {
-  std::string detail;
-  if (totalBytes_) detail = ", " + Bytes(bytes_);
-  if (waitedMs_) {
-    char text[32];
-    std::snprintf(text, sizeof text, ", waited %.1f s", static_cast<double>(waitedMs_) / 1000.0);
-    detail += text;
+  SignalWindow::NoticeHeld();
+  step_ = step;
+  tag_ = driveTag;
+  std::string why;
+  bool refused = false;
+  if (Judged(step)) {
+    const std::string refusal = traffic_.refusal ? traffic_.refusal() : "";
+    const std::string lost = traffic_.undelivered ? traffic_.undelivered() : "";
+    const std::string missing = traffic_.missing ? traffic_.missing(step) : "";
+    why = !refusal.empty() ? refusal : !lost.empty() ? lost : missing;
+    refused = succeeded && (!refusal.empty() || !missing.empty());
   }
+  const bool ok = succeeded && !refused;
+  if (!ok && !failedStep_) {
+    failedStep_ = StepTitle();
+    failedWhy_ = why;
+  }
+  if (ok) {
+    reached_ |= 1u << static_cast<unsigned>(step);
+    if (step == Step::VerifyDrive) ++verified_;
+  }
+  std::string detail;
+  if (totalBytes_) detail = ", " + Bytes(bytesBase_ + bytes_);
+  if (waitedBase_) detail += ", waited " + Seconds(waitedBase_) + " s";
+  std::string verdict = ok ? ": ok" : refused ? ": REFUSED" : ": FAILED";
+  if (ok && traffic_.note)
+    if (const std::string note = traffic_.note(step); !note.empty()) verdict = ": " + note;
   switch (style_) {
     case ProgressStyle::Terminal:
     case ProgressStyle::Plain:
-      Line(StepTitle() + (succeeded ? ": ok" : ": FAILED") + detail);
+      Line(StepTitle() + verdict + detail + (why.empty() || ok ? "" : " - " + why));
       break;
     case ProgressStyle::Json:
       Json("\"event\":\"step-ended\",\"step\":" + JsonText(StepName(step)) +
-           ",\"tag\":" + std::to_string(driveTag) + ",\"ok\":" + (succeeded ? "true" : "false") +
-           ",\"bytes\":" + std::to_string(bytes_) + ",\"waitedMs\":" + std::to_string(waitedMs_));
+           ",\"tag\":" + std::to_string(driveTag) + ",\"ok\":" + (ok ? "true" : "false") +
+           (refused ? ",\"refused\":true" : "") + ",\"bytes\":" +
+           std::to_string(bytesBase_ + bytes_) + ",\"waitedMs\":" + std::to_string(waitedBase_) +
+           (why.empty() || ok ? "" : ",\"why\":" + JsonText(why)));
       break;
     case ProgressStyle::Auto:
     case ProgressStyle::None:
       break;
   }
-  if (step == Step::ResetChip) g_rewriting = false;
+  if (step == Step::ResetChip) SignalWindow::Close();
 }
 
 void Feedback::Transferred(std::uint64_t done, std::uint64_t total) {
+  SignalWindow::NoticeHeld();
+  // A new transfer within the step adds to the step's count.
+  if (totalBytes_ && (done < bytes_ || total != totalBytes_)) {
+    bytesBase_ += totalBytes_;
+    lastPercent_ = -1;
+  }
   bytes_ = done;
   totalBytes_ = total;
-  const int percent = total ? static_cast<int>(done * 100 / total) : 100;
+  const std::uint64_t all = bytesBase_ + totalBytes_;
+  const int percent = all ? static_cast<int>((bytesBase_ + bytes_) * 100 / all) : 100;
   if (percent == lastPercent_) return;
   lastPercent_ = percent;
   if (style_ == ProgressStyle::Terminal) {
-    constexpr int kWidth = 30;
-    char bar[kWidth + 1];
-    const int filled = std::min(percent, 100) * kWidth / 100;
-    std::memset(bar, '#', static_cast<std::size_t>(filled));
-    std::memset(bar + filled, '.', static_cast<std::size_t>(kWidth - filled));
-    bar[kWidth] = '\0';
-    char text[96];
-    std::snprintf(text, sizeof text, "[%s] %d%% of %s", bar, percent, Bytes(total).c_str());
-    Draw(text);
+    Draw();
   } else if (style_ == ProgressStyle::Json) {
     Json("\"event\":\"bytes\",\"done\":" + std::to_string(done) +
          ",\"total\":" + std::to_string(total));
@@ -171,24 +306,27 @@ void Feedback::Transferred(std::uint64_t done, std::uint64_t total) {
 }
 
 void Feedback::Waited(std::uint32_t elapsedMs, std::uint32_t totalMs) {
-  if (elapsedMs == totalMs) waitedMs_ += totalMs;
+  SignalWindow::NoticeHeld();
+  if (waiting_ == 0 || elapsedMs <= waiting_) waitTotal_ += totalMs;  // a new wait
+  waiting_ = elapsedMs;
+  if (elapsedMs >= totalMs) {
+    waitedBase_ += totalMs;
+    waiting_ = 0;
+  }
   if (style_ == ProgressStyle::Terminal) {
-    char text[48];
-    std::snprintf(text, sizeof text, "waiting %.1f of %.1f s", elapsedMs / 1000.0,
-                  totalMs / 1000.0);
-    Draw(text);
-  } else if (style_ == ProgressStyle::Json && elapsedMs == totalMs) {
+    Draw();
+  } else if (style_ == ProgressStyle::Json && elapsedMs >= totalMs) {
     Json("\"event\":\"waited\",\"ms\":" + std::to_string(totalMs));
   }
 }
 
 void Feedback::OperationEnded() {
-  g_rewriting = false;
   if (drawn_) {
-    std::fputs("\n", stdout);
-    std::fflush(stdout);
+    console::Out("\n");
     drawn_ = false;
+    lastDrawn_.clear();
   }
+  SignalWindow::Close();
 }
 
 }  // namespace kx7::cli

@@ -43,6 +43,73 @@ std::vector<PlayerEntry> ListPlayers(Library& library) {
   return players;
 }
 
+std::vector<std::string> RecoveryDevicePaths(Library& library) {
+  std::vector<std::string> paths;
+  const auto set = library.Services().devices.hidInterfaces();
+  if (!set) return paths;
+  for (std::uint32_t index = 0;; ++index) {
+    const platform::EnumResult result = set->interfaceAt(index);
+    if (result == platform::EnumResult::NoMoreItems) break;
+    if (result != platform::EnumResult::Ok) continue;
+    if (const auto path = set->devicePath(index); path && IsRecoveryDevicePath(*path))
+      paths.push_back(*path);
+  }
+  return paths;
+}
+
+std::optional<VersionTriple> FirmwareAt(Library& library, char letter) {
+  DeviceSession session(library.Services());
+  if (!letter || !session.OpenByDriveLetter(letter)) return std::nullopt;
+  const DriveTableEntry* entry = session.Drives.FindByTag(DRIVE_TAG_BOOTMANAGER_S);
+  if (!entry) return std::nullopt;
+  return entry->Version;
+}
+
+std::optional<std::uint64_t> MediaAt(Library& library, char letter) {
+  DeviceSession session(library.Services());
+  if (!letter || !session.OpenByDriveLetter(letter)) return std::nullopt;
+  std::uint64_t total = 0;
+  for (const auto& [tag, entry] : session.Drives) total += entry.SizeInBytes;
+  if (total == 0) return std::nullopt;
+  return total;
+}
+
+std::string PlayerNow::Text() const {
+  if (mode == "normal")
+    return std::string("it runs firmware ") + (firmware.empty() ? "?" : firmware) + " at " +
+           std::string(1, letter) + ":";
+  if (mode == "updater")
+    return "it waits in its updater mode" + (letter ? std::string(" at ") + letter + ":" : "");
+  if (mode == "rom-recovery") return "it waits in its ROM recovery mode";
+  return "it is not attached now";
+}
+
+PlayerNow ProbePlayer(Library& library, const std::string& serial) {
+  PlayerNow now;
+  if (!serial.empty()) {
+    const char letter = FindDriveLetterForSerial(library.Services(), serial);
+    DeviceSession session(library.Services());
+    if (letter && session.OpenByDriveLetter(letter) && session.Kind == DeviceKindPlayer) {
+      now.mode = "normal";
+      now.letter = letter;
+      if (const DriveTableEntry* entry = session.Drives.FindByTag(DRIVE_TAG_BOOTMANAGER_S)) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%u.%02u", entry->Version[0], entry->Version[1]);
+        now.firmware = text;
+      }
+      return now;
+    }
+  }
+  for (const PlayerEntry& entry : ListPlayers(library)) {
+    if (entry.mode != "updater") continue;
+    now.mode = "updater";
+    now.letter = entry.letter;
+    return now;
+  }
+  now.mode = RecoveryDevicePresent(library) ? "rom-recovery" : "absent";
+  return now;
+}
+
 bool RecoveryDevicePresent(Library& library) {
   auto device = HidRecoveryDevice::Create(library.Services());
   device->Handle = device->FindRecoveryHidDevice();

@@ -23,6 +23,22 @@ struct PlayerEntry {
 std::vector<PlayerEntry> ListPlayers(Library& library);
 // Whether a player in ROM recovery mode answers over HID.
 bool RecoveryDevicePresent(Library& library);
+// The HID interface paths of every player in ROM recovery mode.
+std::vector<std::string> RecoveryDevicePaths(Library& library);
+// The version triple of the player's first firmware drive (0x50) as the
+// session at `letter` reads it; nothing when it does not open or has none.
+std::optional<VersionTriple> FirmwareAt(Library& library, char letter);
+// The sum of the sizes of the player's drives, which fill its media.
+std::optional<std::uint64_t> MediaAt(Library& library, char letter);
+
+// Where a player is now, found as an updater application would look.
+struct PlayerNow {
+  std::string mode;  // "normal", "updater", "rom-recovery" or "absent"
+  char letter = 0;
+  std::string firmware;  // "1.01" in normal mode
+  std::string Text() const;
+};
+PlayerNow ProbePlayer(Library& library, const std::string& serial);
 // GetDeviceInfo; nothing when it does not answer 0.
 std::optional<DeviceInfo> QueryDevice(Library& library, const std::string& serial, int& result);
 // The first player the device list names, or "".

@@ -10,4 +10,8 @@ std::string UdevRules() {
   return "";
 }
 
+std::string UdevRulesInstallPath() {
+  return "";
+}
+
 }  // namespace kx7::cli

@@ -26,6 +26,14 @@ install(TARGETS ${KX7FW_INSTALLED_LIBRARIES} EXPORT kx7fwTargets
 install(DIRECTORY include/kx7fw DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET kx7fw-cli)
   install(TARGETS kx7fw-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # The worlds `kx7fw --sim FILE` runs on.
+  install(DIRECTORY scenarios/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kx7fw/scenarios
+          FILES_MATCHING PATTERN "*.json")
+  # The rules that let the logged-in user reach a real player, where udev
+  # reads a package's rules (kx7fw udev-rules prints the same text).
+  if(TARGET kx7fw_cli_linux)
+    install(FILES platform/linux/70-kx7fw.rules DESTINATION lib/udev/rules.d)
+  endif()
 endif()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs)

@@ -9,7 +9,7 @@
  *
  * Exit codes: 0 the player runs the shipped firmware, 1 no player,
  * 2 the scenario was refused, 3 the player needs a recovery update first,
- * 4 the update failed.
+ * 4 the update failed, 5 the shipped firmware cannot be read.
  */
 #include <stdio.h>
 #include <string.h>
@@ -49,8 +49,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   kx7sim_firmware_folder(folder, (int)sizeof folder);
-  if (GetLocalVersion(folder, local, (int)sizeof local) == 0)
-    printf("shipped firmware: %s\n", local);
+  /* Without the shipped firmware there is nothing to compare or install. */
+  result = GetLocalVersion(folder, local, (int)sizeof local);
+  if (result != 0) {
+    printf("cannot read the shipped firmware in %s (GetLocalVersion: %d)\n", folder, result);
+    return Finish(5, transcript);
+  }
+  printf("shipped firmware: %s\n", local);
 
   if (DeviceSerialNum(id, 0) == 1) SerialFromInstanceId(id, serial, sizeof serial);
   memset(&info, 0, sizeof info);

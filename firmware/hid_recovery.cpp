@@ -36,14 +36,14 @@ constexpr std::uint8_t kDataPadding = 0xFF;
 // An interface set that keeps failing would otherwise be walked for ever.
 constexpr std::uint32_t kMaxConsecutiveEnumErrors = 64;
 
+}  // namespace
+
 bool IsRecoveryDevicePath(std::string_view path) {
   // Windows reports the path in one case or the other; a mixed-case path is
   // not the ROM's.
   return path.find(kRecoveryHidUpper) != std::string_view::npos ||
          path.find(kRecoveryHidLower) != std::string_view::npos;
 }
-
-}  // namespace
 
 std::unique_ptr<HidRecoveryDevice> HidRecoveryDevice::Create(const platform::Services& services) {
   return std::unique_ptr<HidRecoveryDevice>(new HidRecoveryDevice(services));

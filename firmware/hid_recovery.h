@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "firmware/image_table.h"
@@ -14,6 +15,9 @@ namespace kx7 {
 // product 3770), in the two case forms Windows uses.
 inline constexpr const char* kRecoveryHidUpper = "HID#VID_066F&PID_3770";
 inline constexpr const char* kRecoveryHidLower = "hid#vid_066f&pid_3770";
+
+// Whether a HID interface path is the ROM recovery device's.
+bool IsRecoveryDevicePath(std::string_view path);
 
 // The player in ROM recovery mode, seen as a HID device: found, opened, its
 // report sizes read, and the updater image downloaded in output reports.

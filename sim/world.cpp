@@ -298,6 +298,13 @@ void World::sleep(std::uint32_t milliseconds) {
   runDue();
 }
 
+void World::stall(std::uint32_t milliseconds) {
+  if (stallHandler_)
+    stallHandler_(milliseconds);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
 // --- What the backends reach -----------------------------------------------------
 
 void World::record(Event event) {

@@ -131,6 +131,12 @@ class World final : private WorldPort {
   void setRealTime(bool realTime) { realTime_ = realTime; }
   bool realTime() const { return realTime_; }
   void schedule(std::uint64_t atMs, std::function<void()> action);
+  // What a stalled request (Faults::stallScsi) does: by default it waits
+  // its time in real time; a handler may let it go sooner.
+  void setStallHandler(std::function<void(std::uint32_t ms)> handler) {
+    stallHandler_ = std::move(handler);
+  }
+  void stall(std::uint32_t milliseconds) override;
 
  private:
   struct Scheduled {
@@ -174,6 +180,7 @@ class World final : private WorldPort {
   std::vector<Scheduled> scheduled_;
   std::uint64_t scheduleOrder_ = 0;
   bool realTime_ = false;
+  std::function<void(std::uint32_t)> stallHandler_;
 
   std::unique_ptr<SimVolumeIo> volumes_;
   std::unique_ptr<SimDeviceEnumeration> devices_;

@@ -15,6 +15,7 @@ struct Shown {
   ProgressStyle style;
   std::function<void(Feedback&)> events;
   const char* text;
+  int columns = 80;
 };
 
 TEST(CliFeedback, TextProgressNamesItsUnits) {
@@ -55,16 +56,26 @@ TEST(CliFeedback, TextProgressNamesItsUnits) {
          f.Transferred(1 << 19, 1 << 20);
          f.Waited(500, 2000);
        },
-       "\r\033[K  [   12.5 s] verifying drive 0x60  "
-       "\r\033[K  [   12.5 s] verifying drive 0x60  [###############...............] 50% of "
-       "1.0 MiB"
-       "\r\033[K  [   12.5 s] verifying drive 0x60  waiting 0.5 of 2.0 s\n"},
+       // The step's one counter: the wait adds to the bytes, the bar gives
+       // way when the line would not fit.
+       "\r\033[K  [   12.5 s] verifying drive 0x60"
+       "\r\033[K  [   12.5 s] verifying drive 0x60  [#############.............] 50% of 1.0 MiB"
+       "\r\033[K  [   12.5 s] verifying drive 0x60  50% of 1.0 MiB, waiting 0.5 of 2.0 s\n"},
+      {"cut to a narrow terminal, never wrapped", ProgressStyle::Terminal,
+       [](Feedback& f) {
+         f.StepStarted(Step::WriteDrive, 0x50);
+         f.Transferred(1 << 19, 1 << 20);
+       },
+       "\r\033[K  [   12.5 s] writing drive 0x50"
+       "\r\033[K  [   12.5 s] writing drive 0x50  50% of 1.0 \n",
+       46},
   };
   for (const Shown& c : cases) {
     SCOPED_TRACE(c.name);
     ::testing::internal::CaptureStdout();
     {
-      Feedback feedback(c.style, [] { return 12.5; });
+      Feedback feedback(
+          c.style, [] { return 12.5; }, [&c] { return c.columns; });
       c.events(feedback);
     }
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.text);

@@ -1,10 +1,8 @@
 // kx7fw as people and scripts run it: every command's exit code, final line
 // and JSON result, on the built-in simulated world.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -12,55 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "sim/scenario/default_scenario.h"
+#include "cli_tool.h"
 #include "support/fat_oracle.h"
 
 namespace kx7::test {
 namespace {
 
-using sim::DefaultScenario;
-
-struct ToolOutput {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-  std::string LastLine() const {
-    std::string text = out;
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text.substr(text.rfind('\n') + 1);
-  }
-  nlohmann::json Json() const { return nlohmann::json::parse(out); }
-};
-
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-ToolOutput Kx7fw(const std::vector<std::string>& args) {
-  const std::string errFile =
-      ::testing::TempDir() + "kx7fw-cli-" + std::to_string(getpid()) + ".err";
-  std::string command = Quote(KX7FW_CLI_PATH);
-  for (const std::string& a : args) command += " " + Quote(a);
-  command += " 2>" + Quote(errFile);
-  ToolOutput run;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    run.out.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream err(errFile);
-  std::stringstream text;
-  text << err.rdbuf();
-  run.err = text.str();
-  std::filesystem::remove(errFile);
-  return run;
-}
-
-const std::string kFolder = DefaultScenario::kFirmwareFolder;
-const std::string kSerial = DefaultScenario::kSerial;
+using namespace cli_tool;
 
 struct CommandCase {
   const char* name;
@@ -85,18 +41,17 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"Info", {"--sim", "info"}, 0, "kx7fw info: done (result 0: player found)"},
         CommandCase{"InfoOfNoPlayer",
                     {"--sim", "info", "0000NOSUCHPLAYER"},
-                    1,
-                    "kx7fw info: failed (result 5: no serial given, or the player is not at that "
-                    "serial's drive letter)"},
+                    3,
+                    "kx7fw info: refused - no player with serial 0000NOSUCHPLAYER is attached; "
+                    "next: plug the player in and run kx7fw --sim info"},
         CommandCase{"LocalVersion",
                     {"--sim", "local-version", kFolder},
                     0,
                     "kx7fw local-version: done (result 0: version read)"},
         CommandCase{"LocalVersionWithoutFirmware",
                     {"--sim", "local-version", "C:\\Nothing\\"},
-                    1,
-                    "kx7fw local-version: failed (result 2: firmware.sb is missing or is not a "
-                    "valid SB file)"},
+                    3,
+                    "kx7fw local-version: refused - the firmware folder is not usable"},
         CommandCase{
             "Inspect", {"--sim", "inspect", kFolder + "updater.sb"}, 0, "kx7fw inspect: done"},
         CommandCase{"InspectAMissingFile",
@@ -111,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"Update",
                     {"--sim", "update", kSerial, kFolder},
                     0,
-                    "kx7fw update: done (result 0: update done)"},
+                    "kx7fw update: done (result 0: update done) - it runs firmware 2.03 at E:"},
         CommandCase{"UpdateFromAWrongFolder",
                     {"--sim", "update", kSerial, "C:\\Wrong\\"},
                     3,
@@ -120,12 +75,41 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"UpdateOfNoPlayer",
                     {"--sim", "update", "0000NOSUCHPLAYER", kFolder},
                     3,
-                    "kx7fw update: refused - no player in mass-storage mode with serial "
-                    "0000NOSUCHPLAYER"},
+                    "kx7fw update: refused - no player with serial 0000NOSUCHPLAYER is attached in "
+                    "mass-storage mode; nothing was sent to the player"},
         CommandCase{"Recover",
-                    {"--sim", "recover", kFolder},
+                    {"--sim", "recover", kFolder, "--yes"},
                     0,
-                    "kx7fw recover: done (result 0: recovery done)"},
+                    "kx7fw recover: done (result 0: recovery done) - rebuilt " + kSerial +
+                        ", its 2 files put back; it runs firmware 2.03 at E:"},
+        CommandCase{"RecoverUnconfirmed",
+                    {"--sim", "recover", kFolder},
+                    3,
+                    "kx7fw recover: refused - recover erases the player's files: confirm on a "
+                    "terminal, or give --yes; nothing was sent to the player; next: to rebuild it "
+                    "without a question, run kx7fw --sim recover " +
+                        kSerial + " '" + kFolder + "' --yes"},
+        // Arguments as people type them.
+        CommandCase{"FolderWithoutItsSeparator",
+                    {"--sim", "update", KX7FW_EXAMPLE_FIRMWARE},
+                    0,
+                    "kx7fw update: done (result 0: update done) - it runs firmware 2.03 at E:"},
+        CommandCase{"FolderWhereTheSerialGoes",
+                    {"--sim", "update", KX7FW_EXAMPLE_FIRMWARE, kSerial},
+                    0,
+                    "kx7fw update: done (result 0: update done) - it runs firmware 2.03 at E:"},
+        CommandCase{"EmptySerial", {"--sim", "update", ""}, 2, ""},
+        CommandCase{"AFolderGivenToInfo", {"--sim", "info", KX7FW_EXAMPLE_FIRMWARE}, 2, ""},
+        CommandCase{"SimAfterTheCommand", {"list", "--sim"}, 0, "kx7fw list: done"},
+        CommandCase{"NeedRecoveryOfNoSuchPlayer",
+                    {"--sim", "need-recovery", "0000NOSUCHPLAYER"},
+                    3,
+                    "kx7fw need-recovery: refused - no player with serial 0000NOSUCHPLAYER is "
+                    "attached in mass-storage mode"},
+        CommandCase{"FormatImageKeepsAnExistingFile",
+                    {"format-image", "/dev/null", "--sectors", "131072"},
+                    3,
+                    "kx7fw format-image: refused - /dev/null exists; give --force to replace it"},
         CommandCase{"LabelTooLong",
                     {"format-image", "/dev/null", "--sectors", "131072", "--label", "TWELVE CHARS"},
                     3,
@@ -141,10 +125,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "kx7fw demo: done - firmware 1.01 before, 2.03 after both updates"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-std::string Scenario(const char* name) {
-  return std::string(KX7FW_SCENARIO_DIR) + "/" + name + ".json";
-}
-
 // The shipped scenarios, each with the command it is there for.
 INSTANTIATE_TEST_SUITE_P(
     ShippedScenarios, CliCommand,
@@ -152,52 +132,85 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"CleanUpdate",
                     {"--sim", Scenario("clean-update"), "update"},
                     0,
-                    "kx7fw update: done (result 0: update done)"},
+                    "kx7fw update: done (result 0: update done) - it runs firmware 2.03 at E:"},
         CommandCase{"FirmwareTooLargeIsNotUpdated",
                     {"--sim", Scenario("firmware-too-large"), "update"},
                     3,
                     "kx7fw update: refused - the new firmware no longer fits this player's system "
-                    "drives; nothing was sent to the player. Rebuild it instead: plug it in with "
-                    "its recovery button held and run 'kx7fw recover " +
-                        kFolder + "'"},
+                    "drives; nothing was sent to the player; next: rebuild it instead (its files "
+                    "are kept): kx7fw --sim " +
+                        Scenario("firmware-too-large") + " recover " + kSerial + " '" + kFolder +
+                        "'"},
         CommandCase{"FirmwareTooLargeNeedsRecovery",
                     {"--sim", Scenario("firmware-too-large"), "need-recovery"},
                     0,
                     "kx7fw need-recovery: recovery needed (result 0: the new firmware no longer "
-                    "fits the player: recovery needed)"},
+                    "fits the player: recovery needed) - it keeps its firmware; next: rebuild it "
+                    "(its files are kept): kx7fw --sim " +
+                        Scenario("firmware-too-large") + " recover " + kSerial + " '" + kFolder +
+                        "'"},
         CommandCase{"FirmwareTooLargeIsRecovered",
-                    {"--sim", Scenario("firmware-too-large"), "recover"},
+                    {"--sim", Scenario("firmware-too-large"), "recover", "--yes"},
                     0,
-                    "kx7fw recover: done (result 0: recovery done)"},
+                    "kx7fw recover: done (result 0: recovery done) - rebuilt " + kSerial +
+                        ", its 1 file put back; it runs firmware 3.00 at E:"},
         CommandCase{"RomRecoveryIsRecovered",
-                    {"--sim", Scenario("rom-recovery"), "recover"},
+                    {"--sim", Scenario("rom-recovery"), "recover", "--yes"},
                     0,
-                    "kx7fw recover: done (result 0: recovery done)"},
+                    "kx7fw recover: done (result 0: recovery done) - rebuilt 0000KX7T88D1E2A7; it "
+                    "runs firmware 2.03 at F:"},
         CommandCase{"RomRecoveryIsNotUpdated",
                     {"--sim", Scenario("rom-recovery"), "update", "0000KX7T4A2C19F0"},
                     3,
-                    "kx7fw update: refused - a player is in ROM recovery mode: rebuild it with "
-                    "'kx7fw recover " +
-                        kFolder + "'"},
+                    "kx7fw update: refused - a player is in ROM recovery mode, where only a "
+                    "recovery reaches it; the player waits in its ROM recovery mode; next: rebuild "
+                    "it: kx7fw --sim " +
+                        Scenario("rom-recovery") + " recover '" + kFolder + "'"},
         CommandCase{
             "TwoPlayersListed", {"--sim", Scenario("two-players"), "list"}, 0, "kx7fw list: done"},
-        CommandCase{
-            "NoPlayer",
-            {"--sim", Scenario("no-player"), "update"},
-            3,
-            "kx7fw update: refused - no player serial given, and the world names no player"},
+        CommandCase{"NoPlayer",
+                    {"--sim", Scenario("no-player"), "update"},
+                    3,
+                    "kx7fw update: refused - no player in mass-storage mode; next: "
+                    "plug the player in and run kx7fw --sim " +
+                        Scenario("no-player") + " update 'C:\\Tools\\Firmware\\'"},
         CommandCase{"ReadBackDiffers",
                     {"--sim", Scenario("fault-readback-differs"), "update"},
                     1,
-                    "kx7fw update: failed (result 7: verifying a firmware image failed)"},
+                    "kx7fw update: failed at verifying drive 0x60 (result 7: verifying a firmware "
+                    "image failed) - its firmware drives are partly rewritten; it waits in its "
+                    "updater mode at E:; next: unplug it, plug it in with its recovery button held "
+                    "and run kx7fw --sim " +
+                        Scenario("fault-readback-differs") + " recover '" + kFolder + "'"},
         CommandCase{"UpdaterNeverComes",
                     {"--sim", Scenario("fault-updater-never-comes"), "update"},
                     1,
-                    "kx7fw update: failed (result 6: writing a firmware image failed)"},
-        CommandCase{"DismountRefused",
-                    {"--sim", Scenario("fault-dismount-refused"), "recover"},
-                    1,
-                    "kx7fw recover: failed (result 10: formatting the data drive failed)"},
+                    "kx7fw update: failed at waiting for the updater drive (result 6: writing a "
+                    "firmware image failed) - its firmware drives are untouched (firmware 1.01); "
+                    "it is not attached now; next: unplug it and plug it in again (it starts "
+                    "firmware 1.01), then run kx7fw --sim " +
+                        Scenario("fault-updater-never-comes") + " update " + kSerial + " '" +
+                        kFolder + "'"},
+        CommandCase{"NeedRecoveryOfAPlayerInRomRecoveryMode",
+                    {"--sim", Scenario("rom-recovery"), "need-recovery"},
+                    0,
+                    "kx7fw need-recovery: recovery needed - it waits in its ROM recovery mode; "
+                    "next: rebuild it: kx7fw --sim " +
+                        Scenario("rom-recovery") + " recover '" + kFolder + "'"},
+        CommandCase{"NeedRecoveryWithNoPlayer",
+                    {"--sim", Scenario("no-player"), "need-recovery"},
+                    3,
+                    "kx7fw need-recovery: refused - no player is attached; next: plug the player "
+                    "in and run kx7fw --sim " +
+                        Scenario("no-player") + " need-recovery"},
+        CommandCase{
+            "DismountRefused",
+            {"--sim", Scenario("fault-dismount-refused"), "recover", "--yes"},
+            1,
+            "kx7fw recover: failed at formatting the data drive (result 10: formatting the "
+            "data drive failed) - its media was erased and is not rebuilt; next: unplug it, "
+            "plug it in with its recovery button held and run kx7fw --sim " +
+                Scenario("fault-dismount-refused") + " recover '" + kFolder + "'"},
         CommandCase{"BadScenario",
                     {"--sim", Scenario("no-such-scenario"), "list"},
                     3,

@@ -284,6 +284,62 @@ const Shipped kShipped[] = {
        EXPECT_EQ(world.player(0).mode, PlayerMode::Normal);
        EXPECT_EQ(FirmwareOf(library, serial), "1.01");
      }},
+    {"fault-erase-refused.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       EXPECT_EQ(library.DoNormalUpdate(info.serials.at(0).c_str(), info.firmwareFolder.c_str()),
+                 0);
+       std::size_t refused = 0;
+       for (const sim::Event& e : world.transcript().of(sim::EventKind::Scsi))
+         if (e.outcome == "check-condition" && e.bytes.at(1) == 0x2F) ++refused;
+       EXPECT_EQ(refused, 1u);
+     }},
+    {"fault-switch-ignored.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       const char* serial = info.serials.at(0).c_str();
+       EXPECT_EQ(library.DoNormalUpdate(serial, info.firmwareFolder.c_str()), 4);
+       EXPECT_EQ(world.player(0).mode, PlayerMode::Normal);
+       EXPECT_EQ(FirmwareOf(library, serial), "1.01");
+     }},
+    {"stall-at-first-erase.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       std::vector<std::uint32_t> stalls;
+       world.setStallHandler([&](std::uint32_t ms) { stalls.push_back(ms); });
+       EXPECT_EQ(library.DoNormalUpdate(info.serials.at(0).c_str(), info.firmwareFolder.c_str()),
+                 0);
+       EXPECT_EQ(stalls, std::vector<std::uint32_t>{60000});
+     }},
+    {"two-players-in-rom-recovery.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       EXPECT_EQ(library.DoRecoveryUpdate("", info.firmwareFolder.c_str()), 0);
+       world.sleep(10000);
+       // One is rebuilt, the other still waits.
+       const int normal = (world.player(0).mode == PlayerMode::Normal) +
+                          (world.player(1).mode == PlayerMode::Normal);
+       EXPECT_EQ(normal, 1);
+     }},
+    {"tiny-media.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       EXPECT_EQ(library.NeedRecovery(info.serials.at(0).c_str(), info.firmwareFolder.c_str()), 0);
+       world.unplug(0, world.clock().now());
+       world.plugInForRecovery(0, world.clock().now());
+       EXPECT_EQ(library.DoRecoveryUpdate("", info.firmwareFolder.c_str()), 10);
+     }},
+    {"odd-serials.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       EXPECT_EQ(library.DoNormalUpdate("kx7-a1", info.firmwareFolder.c_str()), 0);
+       world.sleep(10000);
+       EXPECT_EQ(FirmwareOf(library, "kx7-a1"), "2.03");
+       EXPECT_EQ(FirmwareOf(library, "0000KX7T-C.D"), "1.01");
+     }},
+    {"songs-on-the-player.json",
+     [](sim::World& world, Library& library, const sim::ScenarioInfo& info) {
+       EXPECT_EQ(world.player(0).rootFiles.count("SONG01.MP3"), 1u);
+       world.unplug(0, world.clock().now());
+       world.plugInForRecovery(0, world.clock().now());
+       EXPECT_EQ(library.DoRecoveryUpdate("", info.firmwareFolder.c_str()), 0);
+       world.sleep(10000);
+       EXPECT_EQ(world.player(0).rootFiles.count("SONG01.MP3"), 0u);  // erased
+     }},
 };
 
 TEST(ShippedScenarioTest, EachDoesWhatItSays) {

@@ -28,7 +28,8 @@ std::string StillMountedMessage(const std::vector<linux_backend::MountedVolume>&
 // Whether `udisksctl` is on the PATH.
 bool HaveUdisksctl();
 
-// Runs a program found on the PATH, its output going to ours.
+// Runs a program found on the PATH; what it prints goes to our standard
+// error.
 int RunCommand(const std::vector<std::string>& argv);
 
 }  // namespace kx7::cli

@@ -212,7 +212,10 @@ bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_
     return finish("not-delivered", false, false);  // the device has left the bus
 
   Faults::AnswerEdit edit;
-  switch (world_.faults().onScsi(cdb.data(), cdb.size(), &edit)) {
+  std::uint32_t stallMs = 0;
+  const Faults::ScsiAction action = world_.faults().onScsi(cdb.data(), cdb.size(), &edit, &stallMs);
+  if (stallMs) world_.stall(stallMs);
+  switch (action) {
     case Faults::ScsiAction::NotDelivered:
       return finish("not-delivered", false, false);
     case Faults::ScsiAction::CheckCondition:

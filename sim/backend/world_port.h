@@ -41,6 +41,8 @@ class WorldPort {
   virtual Faults& faults() = 0;
   // A wait of the library: the clock moves on and due changes happen.
   virtual void sleep(std::uint32_t milliseconds) = 0;
+  // A request held before it is answered (the stall fault).
+  virtual void stall(std::uint32_t milliseconds) = 0;
 
   // The host.
   virtual std::uint32_t logicalDriveMask() const = 0;

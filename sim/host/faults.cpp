@@ -47,6 +47,10 @@ void Faults::shortenScsiAnswer(std::vector<std::uint8_t> cdbPrefix, std::uint32_
   scsiRules_.push_back({std::move(cdbPrefix), nth, 1, ScsiAction::None, AnswerEdit{keep, 0, {}}});
 }
 
+void Faults::stallScsi(std::vector<std::uint8_t> cdbPrefix, std::uint32_t nth, std::uint32_t ms) {
+  scsiRules_.push_back({std::move(cdbPrefix), nth, 1, ScsiAction::None, {}, 0, ms});
+}
+
 void Faults::AnswerEdit::apply(std::span<std::uint8_t> answer,
                                std::span<const std::uint8_t> before) const {
   if (keep)
@@ -55,8 +59,8 @@ void Faults::AnswerEdit::apply(std::span<std::uint8_t> answer,
     answer[offset + i] = bytes[i];
 }
 
-Faults::ScsiAction Faults::onScsi(const std::uint8_t* cdb, std::size_t cdbLength,
-                                  AnswerEdit* edit) {
+Faults::ScsiAction Faults::onScsi(const std::uint8_t* cdb, std::size_t cdbLength, AnswerEdit* edit,
+                                  std::uint32_t* stallMs) {
   ScsiAction action = ScsiAction::None;
   bool edited = false;
   for (ScsiRule& rule : scsiRules_) {
@@ -66,6 +70,7 @@ Faults::ScsiAction Faults::onScsi(const std::uint8_t* cdb, std::size_t cdbLength
     const bool fires = seen >= rule.nth && (rule.times == 0 || seen < rule.nth + rule.times);
     if (!fires) continue;
     if (action == ScsiAction::None) action = rule.action;
+    if (stallMs && rule.stallMs) *stallMs = rule.stallMs;
     if (edit && !edited && rule.edit.any()) {
       *edit = rule.edit;
       edited = true;

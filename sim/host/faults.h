@@ -38,6 +38,10 @@ class Faults {
   // brought (a short transfer).
   void shortenScsiAnswer(std::vector<std::uint8_t> cdbPrefix, std::uint32_t nth,
                          std::uint32_t keep);
+  // The nth matching request waits before the device answers it: for `ms`
+  // of real time, or less when the world's stall handler lets it go
+  // (World::setStallHandler). A program's way to act at a chosen moment.
+  void stallScsi(std::vector<std::uint8_t> cdbPrefix, std::uint32_t nth, std::uint32_t ms);
   // Volume lock / unlock / dismount refused this many times before working,
   // once `after` attempts have worked.
   void refuseLocks(std::uint32_t count, std::uint32_t after = 0) { refusedLocks_ = {after, count}; }
@@ -109,7 +113,9 @@ class Faults {
   };
   // Counts the request against every rule; `edit`, when given, receives the
   // answer edit of the first rule that asks for one.
-  ScsiAction onScsi(const std::uint8_t* cdb, std::size_t cdbLength, AnswerEdit* edit = nullptr);
+  // `stallMs`, when given, receives the stall of a rule that asks for one.
+  ScsiAction onScsi(const std::uint8_t* cdb, std::size_t cdbLength, AnswerEdit* edit = nullptr,
+                    std::uint32_t* stallMs = nullptr);
   bool takeLockRefusal() { return take(refusedLocks_); }
   bool takeUnlockRefusal() { return take(refusedUnlocks_); }
   bool takeDismountRefusal() { return take(refusedDismounts_); }
@@ -152,6 +158,7 @@ class Faults {
     ScsiAction action;
     AnswerEdit edit;
     std::uint32_t seen = 0;
+    std::uint32_t stallMs = 0;
   };
   struct Refusals {
     std::uint32_t after = 0;

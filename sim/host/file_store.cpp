@@ -61,4 +61,22 @@ std::vector<std::string> FileStore::filesIn(std::string_view folder) const {
   return out;
 }
 
+std::vector<std::string> FileStore::directoriesIn(std::string_view folder) const {
+  std::vector<std::string> out;
+  const std::string normal = NormalPath(folder);
+  for (const std::string& directory : directories_)
+    if (directory != normal && NormalPath(ParentPath(directory)) == normal)
+      out.push_back(directory);
+  return out;
+}
+
+void FileStore::removeDirectory(std::string_view folder) {
+  const std::string normal = NormalPath(folder);
+  const auto inside = [&](const std::string& path) {
+    return path == normal || path.rfind(normal + "\\", 0) == 0;
+  };
+  std::erase_if(files_, [&](const auto& entry) { return inside(entry.first); });
+  std::erase_if(directories_, inside);
+}
+
 }  // namespace kx7::sim

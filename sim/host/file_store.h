@@ -31,6 +31,10 @@ class FileStore {
 
   // Paths of the files directly inside `folder`.
   std::vector<std::string> filesIn(std::string_view folder) const;
+  // Paths of the folders directly inside `folder`.
+  std::vector<std::string> directoriesIn(std::string_view folder) const;
+  // The folder, everything in it, and the folders below it.
+  void removeDirectory(std::string_view folder);
 
  private:
   struct Entry {

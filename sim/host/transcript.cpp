@@ -131,64 +131,69 @@ void Field(std::string& out, const char* key, std::uint64_t number) {
 
 }  // namespace
 
+std::string ToJsonLine(const Event& e) {
+  std::string out = "{\"t\":" + std::to_string(e.time);
+  Field(out, "op", ToString(e.kind));
+  switch (e.kind) {
+    case EventKind::Scsi:
+      Field(out, "target", e.target);
+      Field(out, "cdb", ToHex(e.bytes));
+      Field(out, "dir", e.name);
+      Field(out, "len", e.length);
+      Field(out, "timeout", e.timeout);
+      Field(out, "outcome", e.outcome);
+      if (!e.data.empty()) Field(out, "data", ToHex(e.data));
+      if (!e.sense.empty()) Field(out, "sense", ToHex(e.sense));
+      break;
+    case EventKind::Sleep:
+      Field(out, "ms", e.value);
+      break;
+    case EventKind::Notify:
+      Field(out, "path", e.target);
+      Field(out, "events", e.value);
+      Field(out, "flags", e.length);
+      break;
+    case EventKind::HidReport:
+      Field(out, "target", e.target);
+      Field(out, "len", e.length);
+      Field(out, "data", ToHex(e.bytes));
+      break;
+    case EventKind::RegistryWrite:
+      Field(out, "key", e.target);
+      Field(out, "value", e.name);
+      Field(out, "data", ToHex(e.bytes));
+      break;
+    case EventKind::FileCopy:
+      Field(out, "from", e.target);
+      Field(out, "to", e.name);
+      break;
+    case EventKind::Read:
+    case EventKind::Write:
+      Field(out, "target", e.target);
+      Field(out, "offset", e.value);
+      Field(out, "len", e.length);
+      break;
+    case EventKind::Player:
+      Field(out, "serial", e.target);
+      Field(out, "state", e.name);
+      break;
+    case EventKind::RotRegister:
+    case EventKind::RotRevoke:
+      Field(out, "cookie", e.value);
+      break;
+    default:
+      Field(out, "target", e.target);
+      if (!e.bytes.empty()) Field(out, "data", ToHex(e.bytes));
+      break;
+  }
+  if (e.durationUs) Field(out, "us", e.durationUs);
+  out += e.ok ? ",\"ok\":true}" : ",\"ok\":false}";
+  return out;
+}
+
 std::string Transcript::toJsonLines() const {
   std::string out;
-  for (const Event& e : events_) {
-    out += "{\"t\":" + std::to_string(e.time);
-    Field(out, "op", ToString(e.kind));
-    switch (e.kind) {
-      case EventKind::Scsi:
-        Field(out, "target", e.target);
-        Field(out, "cdb", ToHex(e.bytes));
-        Field(out, "dir", e.name);
-        Field(out, "len", e.length);
-        Field(out, "timeout", e.timeout);
-        Field(out, "outcome", e.outcome);
-        if (!e.data.empty()) Field(out, "data", ToHex(e.data));
-        break;
-      case EventKind::Sleep:
-        Field(out, "ms", e.value);
-        break;
-      case EventKind::Notify:
-        Field(out, "path", e.target);
-        Field(out, "events", e.value);
-        Field(out, "flags", e.length);
-        break;
-      case EventKind::HidReport:
-        Field(out, "target", e.target);
-        Field(out, "len", e.length);
-        Field(out, "data", ToHex(e.bytes));
-        break;
-      case EventKind::RegistryWrite:
-        Field(out, "key", e.target);
-        Field(out, "value", e.name);
-        Field(out, "data", ToHex(e.bytes));
-        break;
-      case EventKind::FileCopy:
-        Field(out, "from", e.target);
-        Field(out, "to", e.name);
-        break;
-      case EventKind::Read:
-      case EventKind::Write:
-        Field(out, "target", e.target);
-        Field(out, "offset", e.value);
-        Field(out, "len", e.length);
-        break;
-      case EventKind::Player:
-        Field(out, "serial", e.target);
-        Field(out, "state", e.name);
-        break;
-      case EventKind::RotRegister:
-      case EventKind::RotRevoke:
-        Field(out, "cookie", e.value);
-        break;
-      default:
-        Field(out, "target", e.target);
-        if (!e.bytes.empty()) Field(out, "data", ToHex(e.bytes));
-        break;
-    }
-    out += e.ok ? ",\"ok\":true}\n" : ",\"ok\":false}\n";
-  }
+  for (const Event& e : events_) out += ToJsonLine(e) + "\n";
   return out;
 }
 

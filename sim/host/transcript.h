@@ -47,6 +47,10 @@ struct Event {
   std::string outcome;              // SCSI: "good", "check-condition", "not-delivered",
                                     // "short" or "altered" (answered GOOD by a fault rule)
   std::vector<std::uint8_t> data;   // SCSI: a small payload sent to the device
+  // Recorded on real hardware only (the simulated world leaves them empty):
+  // the sense bytes of an answer that was not GOOD, and how long the call took.
+  std::vector<std::uint8_t> sense;
+  std::uint64_t durationUs = 0;
 };
 
 // Every exchange between the library and the simulated world, in order.
@@ -70,5 +74,8 @@ class Transcript {
 };
 
 std::string ToHex(const std::vector<std::uint8_t>& bytes);
+
+// One event as the JSON object of its transcript line, without the newline.
+std::string ToJsonLine(const Event& event);
 
 }  // namespace kx7::sim

@@ -93,6 +93,13 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
     const auto keep = static_cast<std::uint32_t>(o.need("keep").integer(0, kMaxU32));
     return [=](World& w) { w.faults().shortenScsiAnswer(prefix, nth, keep); };
   }
+  if (kind == "stall") {
+    const Object o = keys({"cdb", "nth", "ms"});
+    const std::vector<std::uint8_t> prefix = CdbPrefix(o.need("cdb"));
+    const std::uint32_t nth = Number(o, "nth", 1, 1);
+    const auto ms = static_cast<std::uint32_t>(o.need("ms").integer(1, 3600000));
+    return [=](World& w) { w.faults().stallScsi(prefix, nth, ms); };
+  }
   if (kind == "refuse-lock" || kind == "refuse-unlock" || kind == "refuse-dismount") {
     const Object o = keys({"count", "after"});
     const std::uint32_t count = Count(o.need("count"));
@@ -208,7 +215,7 @@ std::function<void(World&)> ReadFault(const Value& entry, const std::vector<std:
   }
   kindValue.refuse(
       "unknown fault \"" + kind +
-      "\" (one of: scsi-not-delivered, scsi-check-condition, scsi-altered-answer, "
+      "\" (one of: scsi-not-delivered, scsi-check-condition, scsi-altered-answer, stall, "
       "scsi-short-answer, refuse-lock, refuse-unlock, refuse-dismount, corrupt-drive-read, "
       "corrupt-data-drive-read, fail-geometry, fail-set-layout, fail-delete-layout, "
       "fail-hid-enumeration, fail-hid-detail, fail-hid-interface-set, fail-hid-open, "

@@ -338,23 +338,40 @@ void TakeLetter(const Value& where, char letter, std::string owner,
   if (!added) where.refuse(std::string(1, letter) + ": is already " + it->second);
 }
 
+// Every part of the document is read, whatever an earlier part held, so
+// that all its mistakes are told at once; the first of a part ends that part.
 Described ReadDescription(const scenario::Json& document, const std::string& fileName) {
+  scenario::Refusals gathered;
   const Value root(document, "");
   const Object o(root, {"name", "description", "host", "timings", "firmware", "players", "faults"});
   Described described;
-  described.name =
-      o.has("name") ? o.get("name")->text() : std::filesystem::path(fileName).stem().string();
-  if (auto description = o.get("description")) described.description = description->text();
+  described.name = std::filesystem::path(fileName).stem().string();
+  gathered.section([&] {
+    if (auto name = o.get("name")) described.name = name->text();
+  });
+  gathered.section([&] {
+    if (auto description = o.get("description")) described.description = description->text();
+  });
 
   std::map<char, std::string> letters = {{'C', "a drive of the host"}};
-  if (auto host = o.get("host")) ReadHost(*host, described, letters);
-  if (auto firmware = o.get("firmware")) ReadFirmware(*firmware, fileName, letters, described);
+  gathered.section([&] {
+    if (auto host = o.get("host")) ReadHost(*host, described, letters);
+  });
+  gathered.section([&] {
+    if (auto firmware = o.get("firmware")) ReadFirmware(*firmware, fileName, letters, described);
+  });
 
   PlayerConfig base;
-  if (auto timings = o.get("timings")) ReadTimings(*timings, base);
+  gathered.section([&] {
+    if (auto timings = o.get("timings")) ReadTimings(*timings, base);
+  });
   std::vector<std::string> serials;
-  if (auto players = o.get("players")) {
-    for (const Value& item : players->items()) {
+  std::vector<Value> playerItems;
+  gathered.section([&] {
+    if (auto players = o.get("players")) playerItems = players->items();
+  });
+  for (const Value& item : playerItems) {
+    gathered.section([&] {
       PlayerSpec player = ReadPlayer(item, base);
       const std::string who = "the letter of player " + player.config.serial;
       if (std::find(serials.begin(), serials.end(), player.config.serial) != serials.end())
@@ -366,11 +383,15 @@ Described ReadDescription(const scenario::Json& document, const std::string& fil
                    "the updater letter of player " + player.config.serial, letters);
       serials.push_back(player.config.serial);
       described.players.push_back(std::move(player));
-    }
+    });
   }
-  if (auto faults = o.get("faults"))
-    for (const Value& item : faults->items())
-      described.actions.push_back(scenario::ReadFault(item, serials));
+  std::vector<Value> faultItems;
+  gathered.section([&] {
+    if (auto faults = o.get("faults")) faultItems = faults->items();
+  });
+  for (const Value& item : faultItems)
+    gathered.section([&] { described.actions.push_back(scenario::ReadFault(item, serials)); });
+  if (!gathered.all().empty()) throw gathered.all();
   return described;
 }
 
@@ -402,6 +423,12 @@ bool LoadScenarioText(const std::string& text, const std::string& fileName, Worl
   } catch (const scenario::SyntaxError& e) {
     error =
         fileName + ":" + std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.reason;
+    return false;
+  } catch (const std::vector<scenario::Refusal>& all) {
+    error.clear();
+    for (const scenario::Refusal& e : all)
+      error += (error.empty() ? "" : "\n") + fileName + ": " +
+               (e.pointer.empty() ? "" : e.pointer + ": ") + e.reason;
     return false;
   } catch (const scenario::Refusal& e) {
     error = fileName + ": " + (e.pointer.empty() ? "" : e.pointer + ": ") + e.reason;

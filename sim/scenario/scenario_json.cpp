@@ -249,6 +249,22 @@ std::vector<std::pair<std::string, Value>> Value::members() const {
   return out;
 }
 
+namespace {
+thread_local Refusals* g_activeRefusals = nullptr;
+}  // namespace
+
+Refusals::Refusals() : outer_(g_activeRefusals) {
+  g_activeRefusals = this;
+}
+
+Refusals::~Refusals() {
+  g_activeRefusals = outer_;
+}
+
+Refusals* Refusals::Active() {
+  return g_activeRefusals;
+}
+
 Object::Object(const Value& value, std::vector<std::string_view> keys) : value_(value) {
   for (const auto& [key, member] : value.members()) {
     if (key == "comment" || std::find(keys.begin(), keys.end(), key) != keys.end()) continue;
@@ -258,6 +274,10 @@ Object::Object(const Value& value, std::vector<std::string_view> keys) : value_(
         reason += " (did you mean " + Quoted(known) + "?)";
         break;
       }
+    if (Refusals* gathered = Refusals::Active()) {
+      gathered->add(Refusal{member.pointer(), reason});
+      continue;
+    }
     member.refuse(reason);
   }
 }

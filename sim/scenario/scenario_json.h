@@ -27,6 +27,35 @@ struct Refusal {
   std::string reason;
 };
 
+// Gathers the refusals of one reading, so that a file with several mistakes
+// is told all of them in one go. While one is active, an unknown key is
+// recorded here and the reading goes on; a value the reader cannot go on
+// from still throws, and Section() records it and goes on with the next
+// part of the document.
+class Refusals {
+ public:
+  Refusals();
+  ~Refusals();
+  Refusals(const Refusals&) = delete;
+  Refusals& operator=(const Refusals&) = delete;
+
+  static Refusals* Active();
+  void add(Refusal refusal) { all_.push_back(std::move(refusal)); }
+  const std::vector<Refusal>& all() const { return all_; }
+  template <typename Read>
+  void section(Read&& read) {
+    try {
+      read();
+    } catch (const Refusal& refusal) {
+      add(refusal);
+    }
+  }
+
+ private:
+  std::vector<Refusal> all_;
+  Refusals* outer_;
+};
+
 // Text that is not JSON: where the parser stopped (1-based) and why.
 struct SyntaxError {
   std::size_t line = 0;

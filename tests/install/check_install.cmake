@@ -38,7 +38,7 @@ function(check_shape build name backend)
   run(${CMAKE_COMMAND} --install ${build} --prefix ${prefix})
   foreach(path include/kx7fw/kx7fw.h bin/kx7fw lib/cmake/kx7fw/kx7fwConfig.cmake
           lib/cmake/kx7fw/kx7fwConfigVersion.cmake lib/pkgconfig/kx7fw-sim.pc
-          share/doc/kx7fw/README.md)
+          share/doc/kx7fw/README.md share/kx7fw/scenarios/clean-update.json)
     if(NOT EXISTS ${prefix}/${path})
       message(FATAL_ERROR "${name}: not installed: ${path}")
     endif()
@@ -46,6 +46,9 @@ function(check_shape build name backend)
   set(ENV{PKG_CONFIG_PATH} ${prefix}/lib/pkgconfig)
 
   if(backend)
+    if(NOT EXISTS ${prefix}/lib/udev/rules.d/70-kx7fw.rules)
+      message(FATAL_ERROR "${name}: not installed: lib/udev/rules.d/70-kx7fw.rules")
+    endif()
     build_consumer(${prefix} ${name}-cmake OFF)
     set(programs consumer consumer_sim)
     set(packages kx7fw kx7fw-sim)

@@ -4,11 +4,17 @@
 #include <fnmatch.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "cli/linux/access_message.h"
+#include "cli/linux/data_mount.h"
 #include "cli/linux/mount_release.h"
 #include "cli/linux/udev_rules.h"
 
@@ -125,6 +131,41 @@ TEST(MountReleaseTest, CommandsRunAndReportTheirExitStatus) {
   EXPECT_EQ(RunCommand({"sh", "-c", "exit 0"}), 0);
   EXPECT_EQ(RunCommand({"sh", "-c", "exit 3"}), 3);
   EXPECT_EQ(RunCommand({"kx7fw-no-such-program"}), -1);
+}
+
+// What udisksctl prints never reaches the tool's standard output, which a
+// script reads as JSON: a fake udisksctl on the PATH says something on its
+// standard output, and the test's standard output must stay empty.
+TEST(MountReleaseTest, UdisksctlNeverWritesToOurStandardOutput) {
+  const std::string bin = ::testing::TempDir() + "kx7fw-fake-udisks-" + std::to_string(getpid());
+  std::filesystem::create_directories(bin);
+  {
+    std::ofstream fake(bin + "/udisksctl");
+    fake << "#!/bin/sh\nfor a; do node=$a; done\necho \"Mounted $node at /media/user/KX7TMB.\"\n"
+            "echo \"Unmounted $node.\"\n";
+  }
+  std::filesystem::permissions(bin + "/udisksctl", std::filesystem::perms::owner_all);
+  const char* path = std::getenv("PATH");
+  const std::string saved = path ? path : "";
+  setenv("PATH", (bin + ":" + saved).c_str(), 1);
+
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const int released =
+      RunCommand({"udisksctl", "unmount", "--no-user-interaction", "-b", "/dev/sdb1"});
+  std::string said;
+  const int mounted = RunCapturing({"udisksctl", "mount", "-b", "/dev/sdb1"}, said);
+  std::fflush(stdout);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  setenv("PATH", saved.c_str(), 1);
+  std::filesystem::remove_all(bin);
+
+  EXPECT_EQ(released, 0);
+  EXPECT_EQ(mounted, 0);
+  EXPECT_EQ(out, "");
+  EXPECT_NE(err.find("Unmounted"), std::string::npos) << err;  // told to people
+  EXPECT_EQ(said, "Mounted /dev/sdb1 at /media/user/KX7TMB.\nUnmounted /dev/sdb1.\n");
 }
 
 }  // namespace
