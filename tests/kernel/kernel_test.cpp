@@ -221,12 +221,13 @@ class KernelTest : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(PlugInRomMode(player));
     CommandResult recover;
     if (unrelated < 0) {
-      recover = Run("kx7fw --json recover /firmware/", true, 400);
+      recover = Run("kx7fw --json recover /firmware/ --yes", true, 400);
     } else {
-      ASSERT_EQ(Run("rm -f /tmp/recover.*; (kx7fw --json recover /firmware/ > /tmp/recover.out "
-                    "2>&1; echo $? > /tmp/recover.rc) < /dev/null > /dev/null 2>&1 &")
-                    .exitCode,
-                0);
+      ASSERT_EQ(
+          Run("rm -f /tmp/recover.*; (kx7fw --json recover /firmware/ --yes > /tmp/recover.out "
+              "2>&1; echo $? > /tmp/recover.rc) < /dev/null > /dev/null 2>&1 &")
+              .exitCode,
+          0);
       bool reallocated = false;
       for (int i = 0; i < 1200 && !reallocated; ++i) {
         reallocated = State(player)["data-bytes"] != before;
@@ -381,7 +382,7 @@ TEST_F(KernelTest, AWriteErrorDuringTheFormatIsReported) {
       machine->players.command("fault " + std::to_string(kWriteErrorPlayer) + " write-error 40 4"),
       "ok");
   ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kWriteErrorPlayer));
-  const CommandResult recover = Run("kx7fw --json recover /firmware/", true, 400);
+  const CommandResult recover = Run("kx7fw --json recover /firmware/ --yes", true, 400);
   EXPECT_NE(recover.exitCode, 0);
   EXPECT_EQ(Result(recover).value("result", -1), 10);
   auto state = State(kWriteErrorPlayer);
@@ -512,7 +513,8 @@ TEST_F(KernelTest, RootForAUserBacksUpAndRestoresThroughItsOwnMount) {
   const std::string player = std::to_string(kPlayer);
   ASSERT_EQ(machine->players.command("unplug " + player), "ok");
   ASSERT_NO_FATAL_FAILURE(PlugInRomMode(kPlayer, true));
-  const CommandResult recover = Run("SUDO_USER=tester kx7fw --json recover /firmware/", true, 400);
+  const CommandResult recover =
+      Run("SUDO_USER=tester kx7fw --json recover /firmware/ --yes", true, 400);
   EXPECT_EQ(Result(recover).value("result", -1), 0);
   ASSERT_EQ(Await(kPlayer, "normal", 30000).rfind("ok", 0), 0u);
   std::string listing;
