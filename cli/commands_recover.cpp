@@ -60,7 +60,24 @@ struct Rebuild {
   std::string firmwareBefore;
   bool filesKept = false;
   std::string keptFolder;
+  std::vector<std::string> normalBefore;  // serials of the players in normal mode at the start
 };
+
+// The player a recovery brought back: the one at the library's drive letter,
+// else the one player in normal mode that was not there before. The letter
+// can go to another disk meanwhile: a disk unplugged during the recovery frees
+// a letter that the returning player may take instead of the updater's.
+std::string RebuiltSerial(Context& c, const Rebuild& r) {
+  if (auto at = FindSerialForDriveLetter(c.library.Services(), c.library.CurrentDriveLetter()))
+    return *at;
+  if (!r.serialBefore.empty()) return r.serialBefore;
+  std::vector<std::string> appeared;
+  for (const PlayerEntry& p : ListPlayers(c.library))
+    if (p.mode == "normal" &&
+        std::find(r.normalBefore.begin(), r.normalBefore.end(), p.serial) == r.normalBefore.end())
+      appeared.push_back(p.serial);
+  return appeared.size() == 1 ? appeared.front() : std::string();
+}
 
 PlayerOutcome RecoverOutcome(Context& c, const Rebuild& r, const std::string& folder) {
   PlayerOutcome o;
@@ -245,6 +262,8 @@ int RunRecover(Context& c, const RecoverOptions& o) {
     c.report.Stopped(SignalWindow::Name(signal));
     SaveStateIfAsked(c, folder);
   });
+  for (const PlayerEntry& p : ListPlayers(c.library))
+    if (p.mode == "normal") r.normalBefore.push_back(p.serial);
   const int code = Observed(c, [&] { return c.library.DoRecoveryUpdate("", folder.c_str()); });
   c.feedback.SetTraffic(WatchSteps(c.world));
   const auto finish = [&](PlayerOutcome outcome, const std::function<int()>& report) {
@@ -262,9 +281,7 @@ int RunRecover(Context& c, const RecoverOptions& o) {
     return finish(RecoverOutcome(c, r, folder),
                   [&] { return c.report.Failed(Operation::DoRecoveryUpdate, code); });
   }
-  const char at = c.library.CurrentDriveLetter();
-  const std::string serial =
-      FindSerialForDriveLetter(c.library.Services(), at).value_or(r.serialBefore);
+  const std::string serial = RebuiltSerial(c, r);
   const std::string after = serial.empty() ? "" : VersionWhenBack(c, serial);
   c.report.Data()["serial"] = serial.empty() ? nlohmann::json(nullptr) : nlohmann::json(serial);
   c.report.Data()["firmwareAfter"] =
