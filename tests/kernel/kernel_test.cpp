@@ -164,6 +164,38 @@ class KernelTest : public ::testing::Test {
                   .exitCode,
               0);
   }
+  // `kx7fw update` run in the guest's background, its output in
+  // /tmp/update.*. Started by start-stop-daemon rather than `&`: a shell's
+  // background job ignores SIGINT, and an ignored signal is never held.
+  void StartUpdate(const std::string& serial, const std::string& options = "") {
+    ASSERT_EQ(Run("rm -f /tmp/update.*; cat > /tmp/update.sh <<'EOF'\n"
+                  "sh -c 'echo $$ > /tmp/update.pid; exec kx7fw --json --progress=json update " +
+                  options + " " + serial +
+                  " /firmware/ > /tmp/update.out 2> /tmp/update.err' < /dev/null\n"
+                  "echo $? > /tmp/update.rc\nEOF\n"
+                  "start-stop-daemon -S -b -p /tmp/update.daemon -x /bin/sh -- /tmp/update.sh")
+                  .exitCode,
+              0);
+  }
+  // Waits until the tool says the rewrite began, then runs `then` in the
+  // guest. 98: it never began; 97: the tool ended first.
+  int AwaitRewrite(const std::string& then) {
+    return Run("i=0; until grep -q rewrite-started /tmp/update.err 2>/dev/null; do i=$((i+1)); "
+               "[ $i -gt 3000 ] && exit 98; [ -f /tmp/update.rc ] && exit 97; sleep 0.1; "
+               "done; " +
+                   then,
+               true, 400)
+        .exitCode;
+  }
+  // The tool's end: its exit status, its JSON result as output, its
+  // messages and progress as error output.
+  CommandResult AwaitUpdate() {
+    return Run(
+        "i=0; until [ -f /tmp/update.rc ]; do i=$((i+1)); [ $i -gt 3000 ] && exit 99; "
+        "sleep 0.1; done; cat /tmp/update.err >&2; cat /tmp/update.out; "
+        "exit $(cat /tmp/update.rc)",
+        true, 400);
+  }
   // The player's data drive, exported; its first partition's volume
   // written beside it, for fsck.fat and mtools.
   static std::string ExportVolume(int player) {
@@ -308,14 +340,27 @@ TEST_F(KernelTest, QueriesReportTheScenariosPlayers) {
   EXPECT_EQ(Run("umount /mnt/player").exitCode, 0);
 }
 
+// Ctrl-C and then SIGTERM arrive once the tool has said the rewrite began:
+// both are held until the chip reset, said to have arrived, and the tool
+// then stops by the first of them (128 + SIGINT) with a player that is
+// wholly updated, as the host side sees below.
 TEST_F(KernelTest, NormalUpdateRunsThroughUsbStorageAndSg) {
   ASSERT_EQ(Run(std::string("await_disk ") + kPlayerSerial).exitCode, 0);
-  const CommandResult update =
-      Run(std::string("kx7fw --json update ") + kPlayerSerial + " /firmware/", true, 400);
-  std::cout << "normal update: " << update.seconds << " s\n";
-  RecordProperty("normal_update_seconds", std::to_string(update.seconds));
-  EXPECT_EQ(update.exitCode, 0);
-  EXPECT_EQ(Result(update).value("result", -1), 0);
+  ASSERT_NO_FATAL_FAILURE(StartUpdate(kPlayerSerial));
+  EXPECT_EQ(AwaitRewrite("kill -INT $(cat /tmp/update.pid) && kill -TERM $(cat /tmp/update.pid)"),
+            0);
+  const CommandResult update = AwaitUpdate();
+  std::cout << "normal update: " << update.seconds << " s after the signals\n";
+  RecordProperty("normal_update_seconds_after_the_signals", std::to_string(update.seconds));
+  EXPECT_EQ(update.exitCode, 128 + 2) << "not stopped by SIGINT";
+  const json stopped = Result(update);
+  // Written, verified and reset: the tool's word for it is "restarting".
+  EXPECT_EQ(stopped.value("playerState", ""), "restarting") << "the library was cut short";
+  EXPECT_EQ(stopped.value("outcome", "").rfind("stopped by SIGINT", 0), 0u) << stopped.dump();
+  for (const char* said :
+       {"SIGINT (Ctrl-C) held - ", "SIGTERM held - ",
+        "stopping for SIGINT (Ctrl-C), SIGTERM, which arrived while the player could not be left"})
+    EXPECT_NE(update.err.find(said), std::string::npos) << said;
 
   ASSERT_EQ(Await(kPlayer, "normal", 30000).rfind("ok", 0), 0u);
   auto state = State(kPlayer);
@@ -523,6 +568,41 @@ TEST_F(KernelTest, RootForAUserBacksUpAndRestoresThroughItsOwnMount) {
   EXPECT_NE(listing.find("DEVCONFIG.INI"), std::string::npos) << "the settings were not put back";
   EXPECT_NE(listing.find("PERSIST  BIN"), std::string::npos) << "the settings were not put back";
   EXPECT_EQ(Run("! grep -q /run/kx7fw /proc/mounts").exitCode, 0) << "a private mount was left";
+}
+
+// The player pulled out while the update writes its firmware drives: the
+// library reports the failed write (or verify) within bounded time, and the
+// guest's kernel takes the player back when it is plugged in again. Last:
+// it leaves the player half rewritten.
+TEST_F(KernelTest, APlayerUnpluggedMidRewriteFailsAndComesBack) {
+  const std::string serial = kPlayerSerial;
+  ASSERT_EQ(Run("await_disk " + serial).exitCode, 0);
+  ASSERT_NO_FATAL_FAILURE(StartUpdate(serial, "--force"));
+  const Unplugged atTheEnd{kPlayer};
+  ASSERT_EQ(AwaitRewrite("true"), 0);
+  ASSERT_EQ(machine->players.command("unplug " + std::to_string(kPlayer)), "ok");
+  const CommandResult update = AwaitUpdate();
+  EXPECT_EQ(update.exitCode, 1) << "99: the tool hung";
+  const json failed = Result(update);
+  const int result = failed.value("result", -1);
+  EXPECT_TRUE(result == 6 || result == 7) << "not a failed write or verify: " << failed.dump();
+
+  ASSERT_EQ(machine->players.command("plug " + std::to_string(kPlayer)), "ok");
+  std::string mode;
+  for (int i = 0; i < 300 && (mode.empty() || mode == "unplugged" || mode == "restarting"); ++i) {
+    mode = State(kPlayer)["mode"];
+    if (mode == "unplugged" || mode == "restarting") usleep(100000);
+  }
+  ASSERT_TRUE(mode == "normal" || mode == "updater" || mode == "rom-recovery") << mode;
+  // Listed again, as a player or as a ROM waiting for its recovery.
+  const CommandResult listed =
+      Run("i=0; until kx7fw --json list > /tmp/list.out && grep -q -e " + serial +
+          " -e '\"romRecovery\": true' /tmp/list.out; do i=$((i+1)); [ $i -gt 150 ] && break; "
+          "sleep 0.2; done; cat /tmp/list.out");
+  const json list = Result(listed);
+  const bool asPlayer =
+      list.contains("players") && list["players"].dump().find(serial) != std::string::npos;
+  EXPECT_TRUE(asPlayer || list.value("romRecovery", false)) << list.dump();
 }
 
 }  // namespace
