@@ -56,7 +56,7 @@ std::string Invocation::Command(const std::vector<std::string>& words) const {
   std::string command = prefix_;
   // A word left empty (no serial to name) is left out.
   for (const std::string& word : words)
-    if (!word.empty()) command += " " + ShellQuote(word);
+    if (!word.empty()) command.append(" ").append(ShellQuote(word));
   return command;
 }
 

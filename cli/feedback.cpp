@@ -179,8 +179,12 @@ void Feedback::Draw() {
     std::string bar;
     if (width >= kMinBarWidth) {
       const int filled = std::min(percent, 100) * width / 100;
-      bar = "[" + std::string(static_cast<std::size_t>(filled), '#') +
-            std::string(static_cast<std::size_t>(width - filled), '.') + "] ";
+      // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on the
+      // same bar built with operator+ in an optimised build.
+      bar.append("[")
+          .append(static_cast<std::size_t>(filled), '#')
+          .append(static_cast<std::size_t>(width - filled), '.')
+          .append("] ");
     }
     text += "  " + bar + tail;
   } else if (!waits.empty()) {
