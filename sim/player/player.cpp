@@ -66,6 +66,16 @@ std::uint64_t RoundUp(std::uint64_t value, std::uint64_t unit) {
   return (value + unit - 1) / unit * unit;
 }
 
+// Whether a read or write of logical drive sectors (first sector at CDB bytes
+// 3-10, count at 11-14) lies within drive `d` and matches the data's length.
+bool SectorRunFits(const SimDrive* d, std::span<const std::uint8_t> cdb, std::size_t bytes) {
+  if (!d || d->sectorSize == 0) return false;
+  const std::uint64_t start = Be64(&cdb[3]);
+  const std::uint32_t count = Be32(&cdb[11]);
+  const std::uint64_t sectors = (d->sizeBytes + d->sectorSize - 1) / d->sectorSize;
+  return bytes == std::uint64_t{count} * d->sectorSize && start + count <= sectors;
+}
+
 }  // namespace
 
 const char* ToString(PlayerMode mode) {
@@ -350,13 +360,8 @@ ScsiResult Player::vendorIn(std::span<const std::uint8_t> cdb, std::span<std::ui
     }
     case 0x13: {  // read logical drive sectors
       SimDrive* d = driveByNumber(cdb[2]);
-      const std::uint64_t start = Be64(&cdb[3]);
-      const std::uint32_t count = Be32(&cdb[11]);
-      if (!d || d->sectorSize == 0) return kCheckCondition;
-      const std::uint64_t sectors = (d->sizeBytes + d->sectorSize - 1) / d->sectorSize;
-      if (data.size() != std::uint64_t{count} * d->sectorSize || start + count > sectors)
-        return kCheckCondition;
-      d->media.read(start * d->sectorSize, data);
+      if (!SectorRunFits(d, cdb, data.size())) return kCheckCondition;
+      d->media.read(Be64(&cdb[3]) * d->sectorSize, data);
       return kGood;
     }
     case 0x30: {  // chip major revision
@@ -404,13 +409,8 @@ ScsiResult Player::vendorOut(std::span<const std::uint8_t> cdb, std::span<std::u
     }
     case 0x23: {  // write logical drive sectors
       SimDrive* d = driveByNumber(cdb[2]);
-      const std::uint64_t start = Be64(&cdb[3]);
-      const std::uint32_t count = Be32(&cdb[11]);
-      if (!d || d->sectorSize == 0) return kCheckCondition;
-      const std::uint64_t sectors = (d->sizeBytes + d->sectorSize - 1) / d->sectorSize;
-      if (data.size() != std::uint64_t{count} * d->sectorSize || start + count > sectors)
-        return kCheckCondition;
-      d->media.write(start * d->sectorSize, data);
+      if (!SectorRunFits(d, cdb, data.size())) return kCheckCondition;
+      d->media.write(Be64(&cdb[3]) * d->sectorSize, data);
       return kGood;
     }
     case 0x2F: {  // erase logical drive
