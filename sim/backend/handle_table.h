@@ -52,4 +52,15 @@ inline Player* LivePlayer(WorldPort& world, const Target& target) {
   return p.generation == target.generation ? &p : nullptr;
 }
 
+// Closes a handle, and records the close in the transcript with the path
+// it reached (none for a handle that was never open).
+inline void CloseRecorded(WorldPort& world, HandleTable& handles, platform::Handle handle) {
+  const Target* t = handles.find(handle);
+  world.record(Event{.kind = EventKind::Close,
+                     .target = t ? t->path : std::string(),
+                     .value = handle.value(),
+                     .ok = t != nullptr});
+  handles.close(handle);
+}
+
 }  // namespace kx7::sim

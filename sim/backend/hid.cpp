@@ -28,12 +28,7 @@ platform::Handle SimHid::open(std::string_view devicePath) {
 
 void SimHid::close(platform::Handle handle) {
   const auto guard = world_.lock();
-  Target* t = handles_.find(handle);
-  world_.record(Event{.kind = EventKind::Close,
-                      .target = t ? t->path : std::string(),
-                      .value = handle.value(),
-                      .ok = t != nullptr});
-  handles_.close(handle);
+  CloseRecorded(world_, handles_, handle);
 }
 
 bool SimHid::readCaps(platform::Handle handle, platform::HidCaps& caps, std::uint32_t& status) {

@@ -158,12 +158,7 @@ platform::Handle SimVolumeIo::openDevice(std::string_view path) {
 
 void SimVolumeIo::closeHandle(platform::Handle handle) {
   const auto guard = world_.lock();
-  Target* t = handles_.find(handle);
-  world_.record(Event{.kind = EventKind::Close,
-                      .target = t ? t->path : std::string(),
-                      .value = handle.value(),
-                      .ok = t != nullptr});
-  handles_.close(handle);
+  CloseRecorded(world_, handles_, handle);
 }
 
 bool SimVolumeIo::scsiPassThrough(platform::Handle handle, std::span<std::uint8_t> request) {
